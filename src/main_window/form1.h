@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/serialport.h"
+#include "transfer/filesender.h"
+#include "transfer/filetable.h"
+
+#include <QMainWindow>
+
+#include <array>
+
+class FileDialog;
+class MessageService;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+// The program's one window: the transfer buttons, the port and speed choice, the counts, the
+// progress bar and the text view. Controls carry their names as object names, so tests and
+// tools can find them.
+class Form1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    Form1(FileDialog& dialog, MessageService& messages, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    SerialPort& serialPort() { return MSComm1; }
+    bool isSending() const { return m_sender.isRunning(); }
+
+    // Twips to device-independent pixels at this window's screen resolution.
+    int twips(int value) const;
+
+    // The click handlers, also reached through the menu.
+    void Command1_Click();
+    void Command2_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void setTabOrder();
+    void Form_Load();
+    void SPort_Click(int index);
+    void Buart_Click(int index);
+    void selectSPort(int index);
+    void selectBuart(int index);
+
+    void onSendProgress(qint64 sent);
+    void onSendFinished();
+    void onSendFailed(const QString& reason);
+    void onDeviceLost(const QString& reason);
+    void showError(const QString& text);
+    // Shows a bounded preview of the file; on failure the view keeps what it showed.
+    bool loadFileIntoView(const QString& path);
+    void setProgressRange(qint64 length);
+
+    FileDialog& CDialog;
+    MessageService& m_messages;
+
+    SerialPort MSComm1;
+    FileTable Files;
+    FileSender m_sender{MSComm1, Files};
+
+    // Window-level state.
+    qint16 SendFileNumber = 0;
+    int m_progressShift = 0;
+
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    std::array<QRadioButton*, 2> SPort{};
+    std::array<QRadioButton*, 8> Buart{};
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QPlainTextEdit* text1 = nullptr;
+
+    QAction* mnuSendFile = nullptr;
+    QAction* mnuReceiveFile = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuContents = nullptr;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A raw pseudo-terminal pair standing in for the device at the far end of the line. The
+// program opens `devicePath()` as its serial port; the test reads and writes the master side.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    QString devicePath() const { return m_path; }
+
+    // Everything the program sent that is waiting now, without blocking.
+    QByteArray readAvailable();
+    // Keeps the event loop running while it collects bytes, until `count` bytes arrived or
+    // `timeoutMs` passed. Returns what arrived.
+    QByteArray readExactly(qint64 count, int timeoutMs = 20000);
+    // Keeps the event loop running for `ms` and returns whatever arrived meanwhile; used to show
+    // that nothing more comes.
+    QByteArray collectFor(int ms);
+    // Writes all of `bytes` to the program's side, running the event loop while the pty is full.
+    bool write(const QByteArray& bytes, int timeoutMs = 20000);
+    // Closes the far end, as an unplugged device would.
+    void closeMaster();
+
+private:
+    int m_master = -1;
+    int m_slave = -1; // held so the pty stays usable until the program opens it
+    QString m_path;
+};
