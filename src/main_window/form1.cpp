@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -22,6 +24,9 @@
 namespace {
 
 const QString windowCaption = QStringLiteral("Marlune DownLoad File And Bckup File");
+const QString waitingText = QStringLiteral("Waitting Receive...");
+// At most this often (about 25 times a second) the count and the view follow a reception.
+constexpr int receiveViewIntervalMs = 40;
 
 // The client area, in twips.
 constexpr int clientWidth = 9660;
@@ -79,6 +84,14 @@ Form1::Form1(FileDialog& dialog, MessageService& messages, QWidget* parent)
     connect(&m_sender, &FileSender::finished, this, &Form1::onSendFinished);
     connect(&m_sender, &FileSender::failed, this, &Form1::onSendFailed);
     connect(&MSComm1, &SerialPort::deviceLost, this, &Form1::onDeviceLost);
+    connect(&m_receiver, &FileReceiver::blockReceived, this, &Form1::onBlockReceived);
+    connect(&m_receiver, &FileReceiver::failed, this, &Form1::onReceiveFailed);
+    m_receiveViewTimer.setSingleShot(true);
+    m_receiveViewTimer.setInterval(receiveViewIntervalMs);
+    connect(&m_receiveViewTimer, &QTimer::timeout, this, [this] {
+        if (m_receiveViewStale)
+            refreshReceiveView();
+    });
 
     Form_Load();
 }
@@ -89,6 +102,7 @@ Form1::~Form1()
     m_sender.stop();
     Files.close(SendFileNumber);
     MSComm1.setPortOpen(false);
+    // The receive file, if any, is closed by the file table with whatever was written.
 }
 
 int Form1::twips(int value) const
@@ -116,6 +130,7 @@ void Form1::createMenus()
     mnuContents->setObjectName(QStringLiteral("mnuContents"));
 
     connect(mnuSendFile, &QAction::triggered, this, &Form1::Command1_Click);
+    connect(mnuReceiveFile, &QAction::triggered, this, &Form1::Command3_Click);
     // Ends the program at once, without the close handling.
     connect(mnuExit, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
 }
@@ -150,6 +165,10 @@ void Form1::createControls()
     Command2 = button("Command2", tr("Send Cancel"), 2640);
     Command3 = button("Command3", tr("Receive File"), 3840);
     Command4 = button("Command4", tr("Stop Receive "), 4440);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
 
     Label6 = label("Label6", 0, 360, 1095, 375);
     Label6->setFont(msSansSerif(12));
@@ -356,6 +375,130 @@ void Form1::onDeviceLost(const QString& reason)
         showError(tr("%1\nThe send was stopped after %2 bytes.").arg(reason).arg(sent));
         return;
     }
+    if (m_receiver.isReceiving()) {
+        m_receiver.endAfterDeviceLoss(reason); // reports through onReceiveFailed
+        return;
+    }
+    showError(reason);
+}
+
+void Form1::Command3_Click()
+{
+    if (!CDialog.ShowSave(this))
+        return;
+    const QString path = CDialog.FileName();
+    if (m_sender.isRunning()) {
+        showError(tr("Cannot receive into \"%1\": %2 is busy sending a file.")
+                      .arg(path, MSComm1.describe()));
+        return;
+    }
+    const bool switching = m_receiver.isReceiving();
+    const qint16 number = Files.FreeFile();
+    Label6->setText(tr(" Save File:"));
+
+    const bool existed = QFileInfo::exists(path);
+    QString error;
+    if (!Files.open(number, path, FileTable::Mode::ReadWrite, &error)) {
+        showError(tr("Cannot receive into \"%1\": %2").arg(path, error));
+        return;
+    }
+    // Gives the file back as it was found.
+    const auto abandon = [&] {
+        Files.close(number);
+        if (!existed)
+            QFile::remove(path);
+    };
+    const bool holdsData = Files.length(number) > 0;
+    if (holdsData &&
+        !m_messages.askOkCancel(this, tr("OverFile"), tr("OverFile:") + path + QLatin1Char('?'))) {
+        Files.close(number);
+        return;
+    }
+    if (!MSComm1.PortOpen() && !MSComm1.setPortOpen(true, &error)) {
+        abandon();
+        showError(error);
+        return;
+    }
+    // The old content goes only now that the reception can really start.
+    if (holdsData && !Files.truncate(number, &error)) {
+        abandon();
+        if (!switching)
+            MSComm1.setPortOpen(false);
+        showError(tr("Cannot empty \"%1\": %2").arg(path, error));
+        return;
+    }
+
+    Label3->setText(path);
+    Command3->setEnabled(false);
+    Command4->show();
+    Frame1->setEnabled(false);
+    Frame2->setEnabled(false);
+    Command1->setEnabled(false);
+    text1->show();
+    Label7->show();
+    ProgressBar->hide();
+    m_receiver.begin(number, path);
+    m_receiveViewTimer.stop();
+    m_receiveViewStale = false;
+    Label7->setText(QString::number(m_receiver.ReceivedCount()));
+    text1->setPlainText(waitingText);
+}
+
+void Form1::onBlockReceived()
+{
+    m_receiveViewStale = true;
+    if (!m_receiveViewTimer.isActive()) {
+        refreshReceiveView();
+        m_receiveViewTimer.start();
+    }
+}
+
+void Form1::refreshReceiveView()
+{
+    m_receiveViewStale = false;
+    Label7->setText(QString::number(m_receiver.ReceivedCount()));
+    text1->setPlainText(TextPreview::fromBytes(m_receiver.ReceiveBlock()));
+}
+
+void Form1::Command4_Click()
+{
+    if (m_receiver.isReceiving()) {
+        QString error;
+        const bool ok = m_receiver.finish(&error);
+        m_receiveViewTimer.stop();
+        if (m_receiveViewStale)
+            refreshReceiveView();
+        // The file that was really received into, whatever the dialog shows by now.
+        const QString path = m_receiver.path();
+        loadFileIntoView(path);
+        if (!ok) {
+            showError(tr("Writing the last bytes to \"%1\" failed: %2\n%3 bytes were saved.")
+                          .arg(path, error)
+                          .arg(m_receiver.ReceivedCount()));
+        }
+    }
+    if (text1->toPlainText() == waitingText)
+        text1->clear();
+    showReceiveIdle();
+}
+
+void Form1::showReceiveIdle()
+{
+    Command3->setEnabled(true);
+    Command4->hide();
+    Frame1->setEnabled(true);
+    Frame2->setEnabled(true);
+    Command1->setEnabled(true);
+}
+
+void Form1::onReceiveFailed(const QString& reason)
+{
+    m_receiveViewTimer.stop();
+    if (m_receiveViewStale)
+        refreshReceiveView();
+    if (text1->toPlainText() == waitingText)
+        text1->clear();
+    showReceiveIdle();
     showError(reason);
 }
 
@@ -377,5 +520,6 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     if (m_sender.isRunning())
         Command2_Click();
+    Command4_Click();
     event->accept();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/serialport.h"
+#include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/filetable.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 #include <array>
 
@@ -31,6 +33,8 @@ public:
 
     SerialPort& serialPort() { return MSComm1; }
     bool isSending() const { return m_sender.isRunning(); }
+    bool isReceiving() const { return m_receiver.isReceiving(); }
+    qint64 ReceivedCount() const { return m_receiver.ReceivedCount(); }
 
     // Twips to device-independent pixels at this window's screen resolution.
     int twips(int value) const;
@@ -38,6 +42,8 @@ public:
     // The click handlers, also reached through the menu.
     void Command1_Click();
     void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -56,6 +62,10 @@ private:
     void onSendFinished();
     void onSendFailed(const QString& reason);
     void onDeviceLost(const QString& reason);
+    void onReceiveFailed(const QString& reason);
+    void onBlockReceived();
+    void refreshReceiveView();
+    void showReceiveIdle();
     void showError(const QString& text);
     // Shows a bounded preview of the file; on failure the view keeps what it showed.
     bool loadFileIntoView(const QString& path);
@@ -67,6 +77,10 @@ private:
     SerialPort MSComm1;
     FileTable Files;
     FileSender m_sender{MSComm1, Files};
+    FileReceiver m_receiver{MSComm1, Files};
+    // Received data is shown at a bounded rate, so a fast line never stalls the window.
+    QTimer m_receiveViewTimer;
+    bool m_receiveViewStale = false;
 
     // Window-level state.
     qint16 SendFileNumber = 0;

@@ -182,6 +182,7 @@ bool SerialPort::setPortOpen(bool open, QString* error)
     }
     m_port.clearError();
     m_lost = false;
+    m_unreadAfterLoss.clear();
     m_awaitingDrain = false;
     m_commEvent = 0;
     return true;
@@ -316,8 +317,22 @@ void SerialPort::discardInput()
         m_port.clear(QSerialPort::Input);
 }
 
+void SerialPort::fetchPending()
+{
+    // A bounded number of rounds: a line that never pauses must not hold the caller forever.
+    m_fetching = true;
+    for (int round = 0; round < 64 && PortOpen(); ++round) {
+        if (!m_port.waitForReadyRead(0))
+            break;
+    }
+    m_fetching = false;
+    m_port.clearError();
+}
+
 void SerialPort::onReadyRead()
 {
+    if (m_fetching)
+        return;
     raiseReceiveEvents();
 }
 
@@ -361,6 +376,7 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     // Once the device is gone Qt reports the same error in a tight loop and keeps the port
     // open; closing at the first one stops that.
     m_lost = true;
+    m_unreadAfterLoss = m_port.readAll();
     const QString reason = tr("%1 stopped working: %2").arg(describe(), m_port.errorString());
     closePort();
     m_port.clearError();

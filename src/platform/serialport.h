@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <utility>
 
 // The program's serial line: a small communications control over QSerialPort. Port numbers
 // 1 and 2 name COM1 and COM2; `setDevice` maps a number to any device for this run.
@@ -77,6 +78,12 @@ public:
     QByteArray Input();
     // Throws away everything received and not read yet.
     void discardInput();
+    // Takes into InBufferCount what the system already holds for the port but has not yet
+    // handed over, without raising OnComm. Used to collect the last bytes before a close.
+    void fetchPending();
+    // What had been received and not read when the device went away; the loss closes the
+    // port, and these bytes are kept for whoever wants them. Empty after the call.
+    QByteArray takeUnreadAfterLoss() { return std::exchange(m_unreadAfterLoss, {}); }
 
     // The code of the event that raised the current OnComm.
     int CommEvent() const { return m_commEvent; }
@@ -126,5 +133,7 @@ private:
     bool m_raisePending = false;
     bool m_raiseQueued = false;
     bool m_lost = false;
+    bool m_fetching = false;
+    QByteArray m_unreadAfterLoss;
     QTimer m_drainTimer;
 };

@@ -1,0 +1,108 @@
+#include "transfer/filereceiver.h"
+
+#include "platform/serialport.h"
+#include "transfer/filetable.h"
+
+#include <algorithm>
+#include <climits>
+
+FileReceiver::FileReceiver(SerialPort& port, FileTable& files, QObject* parent)
+    : QObject(parent), m_port(port), m_files(files)
+{
+    connect(&m_port, &SerialPort::OnComm, this, &FileReceiver::MSComm1_OnComm);
+}
+
+void FileReceiver::begin(qint16 fileNumber, const QString& path)
+{
+    if (m_receiving && fileNumber != ReceiveFileNumber)
+        closeFile();
+    ReceiveFileNumber = fileNumber;
+    m_path = path;
+    m_receivedCount = 0;
+    m_receiveBlock.clear();
+    m_receiving = true;
+}
+
+void FileReceiver::MSComm1_OnComm()
+{
+    if (m_port.CommEvent() != SerialPort::comEvReceive)
+        return;
+    m_port.setInputLen(blockSize);
+    m_port.setRThreshold(blockSize);
+    if (!m_receiving) {
+        // Nobody asked for these bytes (a device echoing during a send, say).
+        m_port.discardInput();
+        return;
+    }
+    m_receiveBlock = m_port.Input();
+    QString error;
+    if (!store(m_receiveBlock, &error)) {
+        const qint64 saved = m_receivedCount;
+        const QString path = m_path;
+        closeFile();
+        m_port.setPortOpen(false);
+        emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
+                       "saved.")
+                        .arg(path, error)
+                        .arg(saved));
+        return;
+    }
+    emit blockReceived();
+}
+
+bool FileReceiver::store(const QByteArray& block, QString* error)
+{
+    if (block.isEmpty())
+        return true;
+    if (!m_files.write(ReceiveFileNumber, block, error))
+        return false;
+    m_receivedCount += block.size();
+    return true;
+}
+
+bool FileReceiver::finish(QString* error)
+{
+    if (!m_receiving)
+        return true;
+    bool ok = true;
+    m_port.fetchPending();
+    const qint64 waiting = m_port.InBufferCount();
+    if (waiting > 0) {
+        m_port.setInputLen(static_cast<int>(std::min<qint64>(waiting, INT_MAX)));
+        m_receiveBlock = m_port.Input();
+        ok = store(m_receiveBlock, error);
+        if (ok)
+            emit blockReceived();
+    }
+    closeFile();
+    m_port.setPortOpen(false);
+    return ok;
+}
+
+void FileReceiver::endAfterDeviceLoss(const QString& reason)
+{
+    if (!m_receiving)
+        return;
+    const QByteArray unread = m_port.takeUnreadAfterLoss();
+    QString error;
+    const bool ok = store(unread, &error);
+    if (!unread.isEmpty() && ok) {
+        m_receiveBlock = unread;
+        emit blockReceived();
+    }
+    const QString path = m_path;
+    closeFile();
+    QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
+                       .arg(reason)
+                       .arg(m_receivedCount)
+                       .arg(path);
+    if (!ok)
+        text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
+    emit failed(text);
+}
+
+void FileReceiver::closeFile()
+{
+    m_files.close(ReceiveFileNumber);
+    m_receiving = false;
+}

@@ -1,0 +1,473 @@
+#include "main_window/form1.h"
+#include "ptypair.h"
+#include "scriptedui.h"
+#include "transfer/textpreview.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (auto& b : bytes)
+        b = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+QByteArray fileContent(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot read>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The window with a pty as COM2 and scripted dialogs.
+struct Rig
+{
+    PtyPair pty;
+    ScriptedFileDialog dialog;
+    ScriptedMessages messages;
+    std::unique_ptr<Form1> form = std::make_unique<Form1>(dialog, messages);
+
+    Rig() { form->serialPort().setDevice(2, pty.devicePath()); }
+
+    template <typename T> T* get(const char* name) const
+    {
+        return form->findChild<T*>(QLatin1String(name));
+    }
+    QString label(const char* name) const { return get<QLabel>(name)->text(); }
+    QString view() const { return get<QPlainTextEdit>("text1")->toPlainText(); }
+
+    void start(const QString& path)
+    {
+        dialog.answers.push_back(path);
+        form->Command3_Click();
+    }
+    void menu(const char* name) { get<QAction>(name)->trigger(); }
+
+    bool idle() const
+    {
+        return get<QPushButton>("Command3")->isEnabled() &&
+               get<QPushButton>("Command1")->isEnabled() &&
+               get<QPushButton>("Command4")->isHidden() && !form->isReceiving() &&
+               !form->serialPort().PortOpen();
+    }
+    bool receivingArrangement() const
+    {
+        return !get<QPushButton>("Command3")->isEnabled() &&
+               !get<QPushButton>("Command1")->isEnabled() &&
+               !get<QPushButton>("Command4")->isHidden() &&
+               !get<QWidget>("Frame1")->isEnabled() && !get<QWidget>("Frame2")->isEnabled() &&
+               !get<QWidget>("text1")->isHidden() && !get<QWidget>("Label7")->isHidden() &&
+               get<QProgressBar>("ProgressBar")->isHidden() && form->isReceiving() &&
+               form->serialPort().PortOpen();
+    }
+};
+
+} // namespace
+
+class ReceivingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("received-%1.bin").arg(++m_counter));
+    }
+
+    void receivesEveryByte_data();
+    void receivesEveryByte();
+    void burstIsReadWithoutStop();
+    void blocksReachDiskBeforeStop();
+    void overwriteQuestion_data();
+    void overwriteQuestion();
+    void cancelledDialogChangesNothing();
+    void portHeldElsewhereKeepsFileAndIdle_data();
+    void portHeldElsewhereKeepsFileAndIdle();
+    void writeFailureEndsReception();
+    void deviceLossSavesWhatArrived();
+    void bytesOutsideReceptionAreDiscarded();
+    void secondStartHandsOver();
+    void secondStartCancelledLeavesReceptionAlone();
+    void stopShowsReceivedFileNotDialogName();
+    void receivingDuringSendIsRefused();
+    void viewShowsPlainText();
+    void closingWindowStopsAndKeepsBytes();
+    void stopWhileIdleOnlyClearsWaitingText();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    int m_counter = 0;
+};
+
+void ReceivingTest::receivesEveryByte_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(static_cast<char>(i));
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("under a block") << randomBytes(100, 1);
+    QTest::newRow("one block") << randomBytes(512, 2);
+    QTest::newRow("blocks and a tail") << randomBytes(10 * 512 + 37, 3);
+    QTest::newRow("every byte value") << all.repeated(3);
+    QTest::newRow("1 MiB") << randomBytes(1 << 20, 4);
+}
+
+void ReceivingTest::receivesEveryByte()
+{
+    QFETCH(QByteArray, data);
+    Rig rig;
+    rig.start(m_path);
+    QVERIFY(rig.receivingArrangement());
+    QCOMPARE(rig.label("Label6"), QStringLiteral(" Save File:"));
+    QCOMPARE(rig.label("Label3"), m_path);
+    QCOMPARE(rig.label("Label7"), QStringLiteral("0"));
+    QCOMPARE(rig.view(), QStringLiteral("Waitting Receive..."));
+
+    QVERIFY(rig.pty.write(data));
+    // Whole blocks are taken as they come; only a tail shorter than a block may still wait.
+    QTRY_VERIFY_WITH_TIMEOUT(data.size() - rig.form->ReceivedCount() < 512, 20000);
+    QTRY_COMPARE(rig.label("Label7"), QString::number(rig.form->ReceivedCount()));
+
+    rig.get<QPushButton>("Command4")->click();
+    QVERIFY(rig.idle());
+    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(rig.form->ReceivedCount(), data.size());
+    QCOMPARE(rig.label("Label7"), QString::number(data.size()));
+    QString preview;
+    QVERIFY(TextPreview::fromFile(m_path, &preview, nullptr));
+    QPlainTextEdit expected; // the view normalises a few characters (no-break spaces) itself
+    expected.setPlainText(preview);
+    QCOMPARE(rig.view(), expected.toPlainText());
+    QVERIFY(rig.messages.errors.empty());
+}
+
+void ReceivingTest::burstIsReadWithoutStop()
+{
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data = randomBytes(40 * 512, 5);
+    QVERIFY(rig.pty.write(data));
+    // No more data arrives after the burst; every whole block must still be taken.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.form->ReceivedCount(), data.size(), 20000);
+    QTRY_COMPARE(rig.label("Label7"), QString::number(data.size()));
+    QCOMPARE(rig.form->serialPort().InBufferCount(), 0);
+    // The view ends on the latest block.
+    QPlainTextEdit expected;
+    expected.setPlainText(TextPreview::fromBytes(data.right(512)));
+    QTRY_COMPARE(rig.view(), expected.toPlainText());
+}
+
+void ReceivingTest::blocksReachDiskBeforeStop()
+{
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data = randomBytes(3 * 512, 6);
+    QVERIFY(rig.pty.write(data));
+    QTRY_COMPARE(rig.form->ReceivedCount(), data.size());
+    // Read through another handle while the reception still runs.
+    QCOMPARE(fileContent(m_path), data);
+}
+
+void ReceivingTest::overwriteQuestion_data()
+{
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("confirmed") << randomBytes(5000, 7) << true;
+    QTest::newRow("refused") << randomBytes(5000, 8) << false;
+    QTest::newRow("empty file, no question") << QByteArray() << true;
+}
+
+void ReceivingTest::overwriteQuestion()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(bool, confirm);
+    writeFile(m_path, old);
+    Rig rig;
+    rig.messages.okAnswers.push_back(confirm);
+    rig.start(m_path);
+
+    if (old.isEmpty()) {
+        QVERIFY(rig.messages.questions.empty());
+    } else {
+        QCOMPARE(rig.messages.questions.size(), std::size_t(1));
+        QCOMPARE(rig.messages.questions[0].title, QStringLiteral("OverFile"));
+        QCOMPARE(rig.messages.questions[0].text, QStringLiteral("OverFile:") + m_path + '?');
+    }
+    if (!confirm) {
+        QVERIFY(rig.idle());
+        QCOMPARE(fileContent(m_path), old);
+        QCOMPARE(rig.label("Label3"), QString());
+        // Not held open: a reception can start on it at once.
+        rig.messages.okAnswers.push_back(true);
+        rig.start(m_path);
+        QVERIFY(rig.receivingArrangement());
+        return;
+    }
+    QVERIFY(rig.receivingArrangement());
+    const QByteArray data = randomBytes(700, 9);
+    QVERIFY(rig.pty.write(data));
+    QTRY_VERIFY(rig.form->ReceivedCount() >= 512);
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), data); // nothing of the old content remains
+}
+
+void ReceivingTest::cancelledDialogChangesNothing()
+{
+    Rig rig;
+    rig.form->Command3_Click(); // no answer scripted: the dialog is dismissed
+    QCOMPARE(rig.dialog.saves, 1);
+    QVERIFY(rig.idle());
+    QCOMPARE(rig.label("Label6"), QString());
+    QVERIFY(rig.get<QWidget>("text1")->isHidden());
+    QVERIFY(rig.messages.errors.empty());
+}
+
+void ReceivingTest::portHeldElsewhereKeepsFileAndIdle_data()
+{
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("existing file") << true;
+    QTest::newRow("new file") << false;
+}
+
+void ReceivingTest::portHeldElsewhereKeepsFileAndIdle()
+{
+    QFETCH(bool, existing);
+    const QByteArray old = randomBytes(2000, 10);
+    if (existing)
+        writeFile(m_path, old);
+    Rig rig;
+    QSerialPort other;
+    other.setPortName(rig.pty.devicePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+
+    rig.start(m_path);
+    QVERIFY(rig.idle());
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    const QString message = rig.messages.errors[0].text;
+    QVERIFY2(message.contains(QLatin1String("COM2")), qPrintable(message));
+    QVERIFY2(message.contains(rig.pty.devicePath()), qPrintable(message));
+    if (existing)
+        QCOMPARE(fileContent(m_path), old);
+    else
+        QVERIFY(!QFile::exists(m_path));
+    QVERIFY(rig.get<QWidget>("text1")->isHidden());
+}
+
+void ReceivingTest::writeFailureEndsReception()
+{
+    Rig rig;
+    rig.start(QStringLiteral("/dev/full")); // every write fails as on a full disk
+    QVERIFY(rig.receivingArrangement());
+    QVERIFY(rig.pty.write(randomBytes(512, 11)));
+    QTRY_COMPARE(rig.messages.errors.size(), std::size_t(1));
+    const QString message = rig.messages.errors[0].text;
+    QVERIFY2(message.contains(QLatin1String("0 bytes were saved")), qPrintable(message));
+    QVERIFY(rig.idle());
+    // The port is really free again.
+    QSerialPort other;
+    other.setPortName(rig.pty.devicePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+}
+
+void ReceivingTest::deviceLossSavesWhatArrived()
+{
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data = randomBytes(1000, 12);
+    QVERIFY(rig.pty.write(data));
+    QTRY_VERIFY(rig.form->ReceivedCount() >= 512);
+    rig.pty.closeMaster();
+    QTRY_VERIFY(rig.idle());
+    QTest::qWait(200); // a flood of errors would show up as more messages
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    // The tail that waited below the block size is saved too.
+    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(rig.form->ReceivedCount(), data.size());
+    QCOMPARE(rig.label("Label7"), QString::number(data.size()));
+    QVERIFY(rig.messages.errors[0].text.contains(QString::number(data.size())));
+}
+
+void ReceivingTest::bytesOutsideReceptionAreDiscarded()
+{
+    const QString sendPath = m_dir.filePath(QStringLiteral("to-send.bin"));
+    const QByteArray sendData = randomBytes(64 * 1024, 13);
+    writeFile(sendPath, sendData);
+    Rig rig;
+    rig.dialog.answers.push_back(sendPath);
+    rig.form->Command1_Click();
+    QVERIFY(rig.form->isSending());
+    // The device echoes while the file goes out.
+    QVERIFY(rig.pty.write(randomBytes(3000, 14)));
+    QCOMPARE(rig.pty.readExactly(sendData.size()), sendData);
+    QTRY_VERIFY(!rig.form->isSending());
+    QVERIFY(rig.messages.errors.empty());
+
+    rig.start(m_path);
+    const QByteArray data = randomBytes(1024, 15);
+    QVERIFY(rig.pty.write(data));
+    QTRY_COMPARE(rig.form->ReceivedCount(), data.size());
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), data);
+}
+
+void ReceivingTest::secondStartHandsOver()
+{
+    const QString second = m_dir.filePath(QStringLiteral("second.bin"));
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray first = randomBytes(1024, 16);
+    QVERIFY(rig.pty.write(first));
+    QTRY_COMPARE(rig.form->ReceivedCount(), first.size());
+
+    rig.dialog.answers.push_back(second);
+    rig.menu("mnuReceiveFile");
+    QVERIFY(rig.receivingArrangement());
+    QCOMPARE(rig.form->ReceivedCount(), 0);
+    QCOMPARE(rig.label("Label3"), second);
+    QCOMPARE(fileContent(m_path), first);
+
+    const QByteArray rest = randomBytes(600, 17);
+    QVERIFY(rig.pty.write(rest));
+    QTRY_VERIFY(rig.form->ReceivedCount() >= 512);
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), first);
+    QCOMPARE(fileContent(second), rest);
+    QCOMPARE(rig.label("Label7"), QString::number(rest.size()));
+}
+
+void ReceivingTest::secondStartCancelledLeavesReceptionAlone()
+{
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data = randomBytes(2048, 18);
+    QVERIFY(rig.pty.write(data.left(1024)));
+    QTRY_COMPARE(rig.form->ReceivedCount(), 1024);
+
+    rig.menu("mnuReceiveFile"); // dismissed
+    QVERIFY(rig.receivingArrangement());
+    // Refused overwrite of another file: likewise untouched.
+    const QString other = m_dir.filePath(QStringLiteral("other.bin"));
+    writeFile(other, "keep me");
+    rig.messages.okAnswers.push_back(false);
+    rig.dialog.answers.push_back(other);
+    rig.menu("mnuReceiveFile");
+    QVERIFY(rig.receivingArrangement());
+    QCOMPARE(fileContent(other), QByteArray("keep me"));
+
+    QVERIFY(rig.pty.write(data.mid(1024)));
+    QTRY_COMPARE(rig.form->ReceivedCount(), data.size());
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), data);
+}
+
+void ReceivingTest::stopShowsReceivedFileNotDialogName()
+{
+    const QString decoy = m_dir.filePath(QStringLiteral("decoy.txt"));
+    writeFile(decoy, "decoy content");
+    Rig rig;
+    rig.start(m_path);
+    QVERIFY(rig.pty.write("received text"));
+    // A send chosen from the menu meanwhile moves the dialog's name, then finds the port busy.
+    rig.dialog.answers.push_back(decoy);
+    rig.menu("mnuSendFile");
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    QVERIFY(rig.receivingArrangement());
+
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), QByteArray("received text"));
+    QCOMPARE(rig.view(), QStringLiteral("received text"));
+}
+
+void ReceivingTest::receivingDuringSendIsRefused()
+{
+    const QString sendPath = m_dir.filePath(QStringLiteral("big.bin"));
+    const QByteArray sendData = randomBytes(256 * 1024, 19);
+    writeFile(sendPath, sendData);
+    Rig rig;
+    rig.dialog.answers.push_back(sendPath);
+    rig.form->Command1_Click();
+    QVERIFY(rig.form->isSending());
+    const QByteArray head = rig.pty.readExactly(4096);
+    QVERIFY(head.size() >= 4096);
+
+    rig.dialog.answers.push_back(m_path);
+    rig.menu("mnuReceiveFile");
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    QVERIFY(!rig.form->isReceiving());
+    QVERIFY(!QFile::exists(m_path));
+
+    // The send goes on and arrives whole.
+    QCOMPARE(head + rig.pty.readExactly(sendData.size() - head.size()), sendData);
+    QTRY_VERIFY(!rig.form->isSending());
+}
+
+void ReceivingTest::viewShowsPlainText()
+{
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data("<b>bold</b>\x01\x02<i>x</i>");
+    QVERIFY(rig.pty.write(data));
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), data);
+    const QString shown = rig.view();
+    QVERIFY2(shown.startsWith(QLatin1String("<b>bold</b>")), qPrintable(shown));
+    QVERIFY(shown.endsWith(QLatin1String("<i>x</i>")));
+    QVERIFY(!shown.contains(QChar(1)) && !shown.contains(QChar(2)));
+}
+
+void ReceivingTest::closingWindowStopsAndKeepsBytes()
+{
+    Rig rig;
+    rig.form->show();
+    rig.start(m_path);
+    const QByteArray data = randomBytes(1500, 20);
+    QVERIFY(rig.pty.write(data));
+    QTRY_VERIFY(rig.form->ReceivedCount() >= 1024);
+    rig.form->close();
+    QVERIFY(!rig.form->isReceiving());
+    QVERIFY(!rig.form->serialPort().PortOpen());
+    QCOMPARE(fileContent(m_path), data);
+}
+
+void ReceivingTest::stopWhileIdleOnlyClearsWaitingText()
+{
+    Rig rig;
+    rig.form->Command4_Click();
+    QVERIFY(rig.idle());
+    QCOMPARE(rig.label("Label7"), QString());
+
+    // Bytes still in the system at the stop are collected; a second stop changes nothing.
+    rig.start(m_path);
+    QVERIFY(rig.pty.write("abc"));
+    rig.form->Command4_Click();
+    rig.form->Command4_Click();
+    QCOMPARE(fileContent(m_path), QByteArray("abc"));
+    QCOMPARE(rig.view(), QStringLiteral("abc"));
+    QCOMPARE(rig.label("Label7"), QStringLiteral("3"));
+}
+
+QTEST_MAIN(ReceivingTest)
+#include "tst_receiving.moc"
