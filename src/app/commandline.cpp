@@ -21,11 +21,12 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     parser.addOption(com1);
     parser.addOption(com2);
 
+    // Known before parsing, so that an error can be shown with the usage.
+    result.helpText = parser.helpText();
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
         return result;
     }
-    result.helpText = parser.helpText();
     if (parser.isSet(helpOption)) {
         result.helpRequested = true;
         return result;
