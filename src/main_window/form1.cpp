@@ -325,9 +325,15 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
+    // A cancel silences the line at once: what is still queued is thrown away.
+    MSComm1.discardOutput();
+    endSend();
+}
+
+void Form1::endSend()
+{
     m_sender.stop();
     Files.close(SendFileNumber);
-    // Closing the port throws away whatever output is still queued.
     MSComm1.setPortOpen(false);
     Command1->setEnabled(true);
     Command2->hide();
@@ -358,7 +364,7 @@ void Form1::onSendProgress(qint64 sent)
 
 void Form1::onSendFinished()
 {
-    Command2_Click();
+    endSend();
 }
 
 void Form1::onSendFailed(const QString& reason)

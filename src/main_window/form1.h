@@ -58,6 +58,8 @@ private:
     void selectSPort(int index);
     void selectBuart(int index);
 
+    // Closes the file and the port and shows the idle arrangement.
+    void endSend();
     void onSendProgress(qint64 sent);
     void onSendFinished();
     void onSendFailed(const QString& reason);

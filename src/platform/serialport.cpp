@@ -194,10 +194,17 @@ void SerialPort::closePort()
     m_awaitingDrain = false;
     if (!m_port.isOpen())
         return;
-    // Whatever is still queued is given up on purpose: callers that want it on the line wait
-    // for outputDrained before they close.
-    m_port.clear(QSerialPort::AllDirections);
+    // Qt drops what it still holds; callers that want it on the line wait for outputDrained.
+    // What the system already took is left to go out (on a pty, for the far end to read).
     m_port.close();
+}
+
+void SerialPort::discardOutput()
+{
+    m_drainTimer.stop();
+    m_awaitingDrain = false;
+    if (PortOpen())
+        m_port.clear(QSerialPort::Output);
 }
 
 int SerialPort::OutBufferSize() const
@@ -347,15 +354,19 @@ void SerialPort::raiseReceiveEvents()
     if (!PortOpen() || m_rThreshold <= 0 || m_port.bytesAvailable() < m_rThreshold)
         return;
 
+    const qint64 before = m_port.bytesAvailable();
     m_raising = true;
     m_commEvent = comEvReceive;
     emit OnComm();
     m_raising = false;
 
-    // A handler that left a full threshold waiting is called again, from the event loop so
-    // that other events keep their turn. Qt raises readyRead only for new data, so without
-    // this those bytes would wait until more arrive.
-    if (m_raisePending || (PortOpen() && m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold))
+    // A handler that took bytes but left a full threshold waiting is called again, from the
+    // event loop so that other events keep their turn. Qt raises readyRead only for new data,
+    // so without this those bytes would wait until more arrive. A handler that took nothing
+    // is called again only when more arrives, so it cannot make the loop spin.
+    const bool tookSome = PortOpen() && m_port.bytesAvailable() < before;
+    if (m_raisePending ||
+        (tookSome && m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold))
         scheduleRaise();
 }
 
@@ -377,7 +388,12 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     // open; closing at the first one stops that.
     m_lost = true;
     m_unreadAfterLoss = m_port.readAll();
-    const QString reason = tr("%1 stopped working: %2").arg(describe(), m_port.errorString());
+    // Qt reports a hang-up (a read of 0 bytes) as ReadError with whatever errno was left over,
+    // so its text would name some unrelated failure.
+    const QString why = error == QSerialPort::ReadError
+                            ? tr("the device closed the line or was disconnected.")
+                            : m_port.errorString();
+    const QString reason = tr("%1 stopped working: %2").arg(describe(), why);
     closePort();
     m_port.clearError();
     QMetaObject::invokeMethod(

@@ -52,7 +52,7 @@ public:
 
     bool PortOpen() const;
     // Opening fails when the device is missing, not permitted, held by another program, or
-    // when the port is already open. Closing discards whatever output is still queued.
+    // when the port is already open. Closing drops what Qt still holds for output.
     bool setPortOpen(bool open, QString* error = nullptr);
 
     // The chunk a sender hands over at a time, derived from the speed.
@@ -78,6 +78,8 @@ public:
     QByteArray Input();
     // Throws away everything received and not read yet.
     void discardInput();
+    // Throws away all output not yet on the line, so the line falls silent at once.
+    void discardOutput();
     // Takes into InBufferCount what the system already holds for the port but has not yet
     // handed over, without raising OnComm. Used to collect the last bytes before a close.
     void fetchPending();
