@@ -334,6 +334,21 @@ private slots:
                             [](int e) { return e == SerialPort::comEvReceive; }));
     }
 
+    void handlerThatReadsNothingIsNotRepeated()
+    {
+        // Calling it again for the same bytes would only spin the CPU.
+        m_port->setRThreshold(512);
+        QVERIFY(openOnPty());
+        QSignalSpy onComm(m_port.get(), &SerialPort::OnComm);
+        QVERIFY(m_pty->write(pattern(2048)));
+        QTRY_COMPARE(m_port->InBufferCount(), qint64(2048));
+        QTest::qWait(200);
+        QCOMPARE(onComm.count(), 1);
+        // New bytes bring a new call.
+        QVERIFY(m_pty->write("more"));
+        QTRY_COMPARE(onComm.count(), 2);
+    }
+
     void handlerRunningEventLoopIsNotReentered()
     {
         // A handler that shows a message box runs a nested event loop while more bytes arrive.
