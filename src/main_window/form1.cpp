@@ -101,6 +101,8 @@ Form1::~Form1()
     // Nothing may touch the port or a file once the window is going away.
     m_sender.stop();
     Files.close(SendFileNumber);
+    // A send cut short here must not go on from the system's queue after the program ends.
+    MSComm1.discardOutput();
     MSComm1.setPortOpen(false);
     // The receive file, if any, is closed by the file table with whatever was written.
 }
@@ -369,7 +371,8 @@ void Form1::onSendFinished()
 
 void Form1::onSendFailed(const QString& reason)
 {
-    Command2_Click();
+    // What was read before the failure and already queued still goes out, as the message says.
+    endSend();
     showError(reason);
 }
 

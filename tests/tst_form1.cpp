@@ -1,0 +1,280 @@
+// The main window as it comes up: layout, captions, menus, tab order and the port and speed
+// choice.
+#include "main_window/form1.h"
+#include "scriptedui.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <memory>
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void windowCaptionAndFixedClientArea();
+    void controls_data();
+    void controls();
+    void labelFontsAndColours();
+    void tabOrder();
+    void menus();
+    void idleArrangement();
+    void portChoice();
+    void speedChoice_data();
+    void speedChoice();
+
+private:
+    template <typename T> T* control(const char* name)
+    {
+        T* w = m_form->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("control %s is missing", name);
+        return w;
+    }
+    // Twips to pixels at the window's resolution, worked out here independently of the window.
+    int px(int twipsValue) const { return qRound(twipsValue * m_form->logicalDpiX() / 1440.0); }
+
+    ScriptedFileDialog m_dialog;
+    ScriptedMessages m_messages;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestForm1::init()
+{
+    m_messages.errors.clear();
+    m_form = std::make_unique<Form1>(m_dialog, m_messages);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void TestForm1::cleanup()
+{
+    m_form.reset();
+    QVERIFY(m_messages.errors.empty());
+}
+
+void TestForm1::windowCaptionAndFixedClientArea()
+{
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("Marlune DownLoad File And Bckup File"));
+    QCOMPARE(m_form->twips(1500), qRound(100 * m_form->logicalDpiX() / 96.0));
+    QWidget* client = m_form->centralWidget();
+    QVERIFY(client);
+    QCOMPARE(client->size(), QSize(px(9660), px(6720)));
+
+    // The user cannot resize the window; the client area keeps its size.
+    const QSize before = m_form->size();
+    m_form->resize(before + QSize(200, 150));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_form->size(), before);
+    QCOMPARE(client->size(), QSize(px(9660), px(6720)));
+}
+
+void TestForm1::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("twipsRect");
+    QTest::addColumn<QString>("caption");
+
+    const auto row = [](const QString& name, const QString& parent, int l, int t, int w, int h,
+                        const QString& caption = {}) {
+        QTest::newRow(qPrintable(name)) << name << parent << QRect(l, t, w, h) << caption;
+    };
+    row("Command1", "client", 240, 1920, 1455, 615, "Send File");
+    row("Command2", "client", 240, 2640, 1455, 615, "Send Cancel");
+    row("Command3", "client", 240, 3840, 1455, 615, "Receive File");
+    row("Command4", "client", 240, 4440, 1455, 615, "Stop Receive ");
+    row("Label6", "client", 0, 360, 1095, 375);
+    row("Label3", "client", 1320, 360, 8175, 375);
+    row("Label5", "client", 240, 840, 1575, 375);
+    row("ProgressBar", "client", 2040, 840, 5895, 375);
+    row("Label4", "client", 8040, 840, 1215, 375);
+    row("Label7", "client", 120, 5280, 1575, 615);
+    row("text1", "client", 1800, 1560, 6255, 4935);
+    row("Frame1", "client", 8160, 1560, 1215, 1215, "Serial Port");
+    row("Label1", "client", 8160, 2880, 1215, 255);
+    row("Frame2", "client", 8160, 3240, 1215, 2415, "Baud");
+    row("Label2", "client", 8160, 5760, 1215, 255);
+    for (int i = 0; i < 2; ++i) {
+        row(QStringLiteral("SPort%1").arg(i), "Frame1", 120, 360 + 360 * i, 855, 375,
+            QStringLiteral("COM%1").arg(i + 1));
+    }
+    const char* speeds[] = {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+    for (int i = 0; i < 8; ++i) {
+        row(QStringLiteral("Buart%1").arg(i), "Frame2", 120, 240 + 240 * i, 975, 255,
+            QString::fromLatin1(speeds[i]));
+    }
+}
+
+void TestForm1::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, twipsRect);
+    QFETCH(QString, caption);
+
+    auto* w = m_form->findChild<QWidget*>(name);
+    QVERIFY(w);
+    QVERIFY(w->parentWidget());
+    QCOMPARE(w->parentWidget()->objectName(), parentName);
+    QCOMPARE(w->geometry(), QRect(px(twipsRect.x()), px(twipsRect.y()), px(twipsRect.width()),
+                                  px(twipsRect.height())));
+    if (auto* box = qobject_cast<QGroupBox*>(w))
+        QCOMPARE(box->title(), caption);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        QCOMPARE(button->text(), caption);
+}
+
+void TestForm1::labelFontsAndColours()
+{
+    const auto checkFont = [](QLabel* label, qreal points) {
+        QCOMPARE(label->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(label->font().pointSizeF(), points);
+        QVERIFY(!label->font().bold());
+        QVERIFY(!label->font().italic());
+    };
+    checkFont(control<QLabel>("Label5"), 9.75);
+    checkFont(control<QLabel>("Label4"), 9.75);
+    checkFont(control<QLabel>("Label6"), 12);
+    checkFont(control<QLabel>("Label3"), 12);
+    QCOMPARE(control<QLabel>("Label5")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(control<QLabel>("Label4")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
+void TestForm1::tabOrder()
+{
+    const QStringList expected{"Command1", "SPort0", "SPort1",   "Buart0",   "Buart1",
+                               "Buart2",   "Buart3", "Buart5",   "Buart6",   "Buart7",
+                               "Command2", "Buart4", "Command3", "Command4", "text1"};
+    // Walk the whole focus chain once and keep only the controls that take part.
+    QStringList seen;
+    QWidget* first = control<QWidget>("Command1");
+    QWidget* w = first;
+    do {
+        if (expected.contains(w->objectName()) && !seen.contains(w->objectName()))
+            seen << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w && w != first);
+    QCOMPARE(seen, expected);
+}
+
+void TestForm1::menus()
+{
+    const QList<QAction*> top = m_form->menuBar()->actions();
+    QCOMPARE(top.size(), 2);
+    QMenu* file = top[0]->menu();
+    QMenu* help = top[1]->menu();
+    QVERIFY(file && help);
+    QCOMPARE(file->objectName(), QStringLiteral("mnuFile"));
+    QCOMPARE(file->title(), QStringLiteral("&File"));
+    QCOMPARE(help->objectName(), QStringLiteral("mnuHelp"));
+    QCOMPARE(help->title(), QStringLiteral("&Help"));
+
+    QStringList names, texts;
+    for (QAction* a : file->actions()) {
+        names << a->objectName();
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QVERIFY(a->shortcut().isEmpty());
+    }
+    QCOMPARE(names, QStringList({"mnuSendFile", "mnuReceiveFile", "mnuNull", "mnuExit"}));
+    QCOMPARE(texts, QStringList({"&Send File", "&Receive File", "-", "&Exit"}));
+
+    QCOMPARE(help->actions().size(), 1);
+    QAction* contents = help->actions().first();
+    QCOMPARE(contents->objectName(), QStringLiteral("mnuContents"));
+    QCOMPARE(contents->text(), QStringLiteral("&Baud Set"));
+    QVERIFY(contents->shortcut().isEmpty());
+}
+
+void TestForm1::idleArrangement()
+{
+    for (const char* name : {"Command1", "Command3"}) {
+        QVERIFY2(control<QPushButton>(name)->isVisible(), name);
+        QVERIFY2(control<QPushButton>(name)->isEnabled(), name);
+    }
+    QVERIFY(control<QPushButton>("Command2")->isHidden());
+    QVERIFY(control<QPushButton>("Command4")->isHidden());
+    QVERIFY(control<QGroupBox>("Frame1")->isEnabled());
+    QVERIFY(control<QGroupBox>("Frame2")->isEnabled());
+    QVERIFY(control<QRadioButton>("SPort1")->isChecked());
+    QVERIFY(!control<QRadioButton>("SPort0")->isChecked());
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QStringLiteral("Buart%1").arg(i);
+        QCOMPARE(m_form->findChild<QRadioButton*>(name)->isChecked(), i == 3);
+    }
+    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("2"));
+    QCOMPARE(control<QLabel>("Label2")->text(), QStringLiteral("9600,N,8,1"));
+    for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label7"}) {
+        QVERIFY2(control<QLabel>(name)->isVisible(), name);
+        QVERIFY2(control<QLabel>(name)->text().isEmpty(), name);
+    }
+    QVERIFY(control<QProgressBar>("ProgressBar")->isHidden());
+    QVERIFY(control<QPlainTextEdit>("text1")->isHidden());
+
+    // The window's state matches what it shows.
+    QCOMPARE(m_form->serialPort().CommPort(), 2);
+    QCOMPARE(m_form->serialPort().Settings(), QStringLiteral("9600,N,8,1"));
+    QVERIFY(!m_form->serialPort().PortOpen());
+    QVERIFY(!m_form->isSending());
+}
+
+void TestForm1::portChoice()
+{
+    QTest::mouseClick(control<QRadioButton>("SPort0"), Qt::LeftButton);
+    QVERIFY(control<QRadioButton>("SPort0")->isChecked());
+    QVERIFY(!control<QRadioButton>("SPort1")->isChecked());
+    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("1"));
+    QCOMPARE(m_form->serialPort().CommPort(), 1);
+
+    QTest::mouseClick(control<QRadioButton>("SPort1"), Qt::LeftButton);
+    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("2"));
+    QCOMPARE(m_form->serialPort().CommPort(), 2);
+}
+
+void TestForm1::speedChoice_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("speed");
+
+    const int speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    for (int i = 0; i < 8; ++i)
+        QTest::newRow(qPrintable(QString::number(speeds[i]))) << i << speeds[i];
+}
+
+void TestForm1::speedChoice()
+{
+    QFETCH(int, index);
+    QFETCH(int, speed);
+
+    // Start from another speed, so that every row shows a change.
+    const int other = index == 0 ? 1 : 0;
+    QTest::mouseClick(control<QRadioButton>(qPrintable(QStringLiteral("Buart%1").arg(other))),
+                      Qt::LeftButton);
+
+    auto* button = control<QRadioButton>(qPrintable(QStringLiteral("Buart%1").arg(index)));
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QString settings = QStringLiteral("%1,N,8,1").arg(speed);
+    QVERIFY(button->isChecked());
+    QCOMPARE(control<QLabel>("Label2")->text(), settings);
+    QCOMPARE(m_form->serialPort().Settings(), settings);
+    QCOMPARE(m_form->serialPort().speed(), speed);
+    int checked = 0;
+    for (auto* b : control<QGroupBox>("Frame2")->findChildren<QRadioButton*>())
+        checked += b->isChecked() ? 1 : 0;
+    QCOMPARE(checked, 1);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,567 @@
+// Sending a file from the main window to a device at the far end of the line.
+#include "main_window/form1.h"
+#include "ptypair.h"
+#include "scriptedui.h"
+#include "transfer/textpreview.h"
+
+#include <QAction>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class TestSending : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void arrivesWhole_data();
+    void arrivesWhole();
+    void windowFollowsTheSend();
+    void longFileProgress();
+    void cancelStopsAtOnce();
+    void dismissedDialogChangesNothing();
+    void portHeldByAnotherProgram();
+    void unusableChoice_data();
+    void unusableChoice();
+    void farEndGoneMidSend();
+    void fileShrinksMidSend();
+    void windowGoesAwayMidSend_data();
+    void windowGoesAwayMidSend();
+    void secondSendFromMenuIsRefused();
+
+private:
+    template <typename T = QWidget> T* control(const char* name) const
+    {
+        T* w = m_form->findChild<T*>(QLatin1String(name));
+        if (!w)
+            qFatal("control %s is missing", name);
+        return w;
+    }
+    QLabel* label(const char* name) const { return control<QLabel>(name); }
+    bool shown(const char* name) const { return control(name)->isVisible(); }
+    bool enabled(const char* name) const { return control(name)->isEnabled(); }
+
+    QString writeFile(const QString& name, const QByteArray& bytes) const;
+    static QByteArray randomBytes(qsizetype size);
+    // The count Label4 shows, or -1 when it does not read " N".
+    qint64 shownCount() const;
+    // Every control's text and state, to show that nothing changed.
+    QStringList snapshot() const;
+    // Empty when the window is back to rest: nothing sending, the port closed, the buttons and
+    // frames usable; otherwise what is not.
+    QString idleProblem() const;
+    // How many of this process's file descriptors refer to `path`.
+    static int openHandles(const QString& path);
+    // Starts sending `bytes` and waits until the far end has at least `prefix` bytes of it;
+    // returns all that arrived.
+    QByteArray startAndReadPrefix(const QByteArray& bytes, qsizetype prefix);
+    // The far end stops reading while the send goes on, until the line is full; returns the
+    // count of bytes handed to the port by then.
+    qint64 stallFarEnd(const QByteArray& prefix);
+    // What the system's queue held at least when the far end stalled: all that was handed
+    // over and not read, but for the one chunk Qt may still have held.
+    qint64 queuedAtStall(const QByteArray& prefix, qint64 sentBefore) const
+    {
+        return sentBefore - prefix.size() - m_form->serialPort().OutBufferSize();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<PtyPair> m_pty;
+    ScriptedFileDialog m_dialog;
+    ScriptedMessages m_messages;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestSending::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_pty = std::make_unique<PtyPair>();
+    QVERIFY(m_pty->isValid());
+    m_dialog = ScriptedFileDialog();
+    m_messages = ScriptedMessages();
+    m_form = std::make_unique<Form1>(m_dialog, m_messages);
+    m_form->serialPort().setDevice(2, m_pty->devicePath());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void TestSending::cleanup()
+{
+    m_form.reset();
+    m_pty.reset();
+}
+
+QString TestSending::writeFile(const QString& name, const QByteArray& bytes) const
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray TestSending::randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20240611);
+    for (char& c : bytes)
+        c = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+qint64 TestSending::shownCount() const
+{
+    static const QRegularExpression count(QStringLiteral("^ (\\d+)$"));
+    const auto match = count.match(label("Label4")->text());
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+QStringList TestSending::snapshot() const
+{
+    QStringList state;
+    for (QWidget* w : m_form->centralWidget()->findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty())
+            continue;
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w))
+            text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(w))
+            text = b->text() + (b->isChecked() ? "[x]" : "");
+        else if (auto* e = qobject_cast<QPlainTextEdit*>(w))
+            text = e->toPlainText();
+        else if (auto* p = qobject_cast<QProgressBar*>(w))
+            text = QString::number(p->value());
+        state << QStringLiteral("%1 '%2' %3 %4")
+                     .arg(w->objectName(), text, QLatin1String(w->isHidden() ? "hidden" : "shown"),
+                          QLatin1String(w->isEnabled() ? "enabled" : "disabled"));
+    }
+    return state;
+}
+
+QString TestSending::idleProblem() const
+{
+    if (m_form->isSending())
+        return QStringLiteral("still sending");
+    if (m_form->serialPort().PortOpen())
+        return QStringLiteral("port still open");
+    for (const char* name : {"Command1", "Command3", "Frame1", "Frame2"}) {
+        if (!shown(name) || !enabled(name))
+            return QStringLiteral("%1 not usable").arg(QLatin1String(name));
+    }
+    for (const char* name : {"Command2", "ProgressBar"}) {
+        if (shown(name))
+            return QStringLiteral("%1 shown").arg(QLatin1String(name));
+    }
+    return {};
+}
+
+int TestSending::openHandles(const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    int count = 0;
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        count += QFile::symLinkTarget(fds.filePath(fd)) == target ? 1 : 0;
+    return count;
+}
+
+QByteArray TestSending::startAndReadPrefix(const QByteArray& bytes, qsizetype prefix)
+{
+    m_path = writeFile(QStringLiteral("outgoing.bin"), bytes);
+    m_dialog.answers = {m_path};
+    m_form->Command1_Click();
+    return m_pty->readExactly(prefix);
+}
+
+qint64 TestSending::stallFarEnd(const QByteArray& prefix)
+{
+    if (prefix.isEmpty() || !m_form->isSending())
+        return -1;
+    // A pty holds about 18 KiB; 12 KiB more than was read means output is queued.
+    if (!QTest::qWaitFor([&] { return shownCount() >= prefix.size() + 12 * 1024; }, 20000))
+        return -1;
+    return shownCount();
+}
+
+void TestSending::arrivesWhole_data()
+{
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<int>("extra");
+    QTest::addColumn<bool>("allByteValues");
+    // The far end reads only after the send ended: shows the port closes only once drained.
+    QTest::addColumn<bool>("readAfterEnd");
+
+    QTest::newRow("empty") << 0 << 0 << false << true;
+    QTest::newRow("one byte") << 0 << 1 << false << true;
+    QTest::newRow("chunk less one") << 1 << -1 << false << true;
+    QTest::newRow("one chunk") << 1 << 0 << false << true;
+    QTest::newRow("chunk and one") << 1 << 1 << false << true;
+    QTest::newRow("several chunks") << 7 << 13 << false << true;
+    // More than the far end's 4 KiB line buffer, less than what the pty holds in all.
+    QTest::newRow("queued at the far end") << 40 << 7 << false << true;
+    QTest::newRow("all byte values") << 0 << 4 * 256 << true << true;
+    QTest::newRow("1 MiB random") << 0 << 1024 * 1024 << false << false;
+}
+
+void TestSending::arrivesWhole()
+{
+    QFETCH(int, chunks);
+    QFETCH(int, extra);
+    QFETCH(bool, allByteValues);
+    QFETCH(bool, readAfterEnd);
+
+    const int size = chunks * m_form->serialPort().OutBufferSize() + extra;
+    QByteArray bytes = randomBytes(size);
+    if (allByteValues) {
+        for (int i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i % 256);
+    }
+    const QString path = writeFile(QStringLiteral("file.bin"), bytes);
+    m_dialog.answers = {path};
+    m_form->Command1_Click();
+
+    QByteArray received;
+    if (readAfterEnd) {
+        QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+        received = m_pty->readExactly(size, 2000);
+    } else {
+        received = m_pty->readExactly(size, 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    }
+    QCOMPARE(received.size(), bytes.size());
+    QVERIFY(received == bytes);
+    QCOMPARE(m_pty->collectFor(100).size(), 0);
+    QCOMPARE(openHandles(path), 0);
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+}
+
+void TestSending::windowFollowsTheSend()
+{
+    // Markup in the name and in the text must show as typed, never be interpreted.
+    QByteArray text;
+    for (int line = 0; text.size() < TextPreview::fileLimit; ++line)
+        text += QStringLiteral("<b>line %1</b> &amp; <i>more</i>\n").arg(line).toUtf8();
+    const qsizetype previewed = TextPreview::fileLimit;
+    while (text.size() < 3 * previewed)
+        text += "beyond the preview\n";
+    const QString path = writeFile(QStringLiteral("<b>notes<i> & more.txt"), text);
+    const int chunk = m_form->serialPort().OutBufferSize();
+
+    m_dialog.answers = {path};
+    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+
+    const auto checkSending = [&] {
+        QCOMPARE(label("Label6")->text(), QStringLiteral("Open File:"));
+        QCOMPARE(label("Label3")->text(), path);
+        QCOMPARE(label("Label3")->textFormat(), Qt::PlainText);
+        auto* view = control<QPlainTextEdit>("text1");
+        QVERIFY(view->isVisible());
+        QVERIFY(view->isReadOnly());
+        QVERIFY(
+            view->toPlainText().startsWith(QStringLiteral("<b>line 0</b> &amp; <i>more</i>\n")));
+        QVERIFY(!view->toPlainText().contains(QStringLiteral("beyond the preview")));
+        QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(text.size()));
+        for (const char* name : {"ProgressBar", "Label4", "Label5", "Command2"})
+            QVERIFY2(shown(name), name);
+        QVERIFY(!shown("Label7"));
+        for (const char* name : {"Command1", "Command3", "Frame1", "Frame2"})
+            QVERIFY2(!enabled(name), name);
+        QVERIFY(enabled("Command2"));
+    };
+    checkSending();
+    if (QTest::currentTestFailed())
+        return;
+
+    const QByteArray prefix = m_pty->readExactly(4096);
+    QVERIFY(prefix.size() >= 4096);
+    QVERIFY(m_form->isSending());
+    checkSending();
+    if (QTest::currentTestFailed())
+        return;
+    // The count is what went to the port, chunk by chunk, and the bar says the same.
+    const qint64 sent = shownCount();
+    QVERIFY2(sent >= prefix.size() && sent < text.size(), qPrintable(label("Label4")->text()));
+    QCOMPARE(sent % chunk, 0);
+    auto* bar = control<QProgressBar>("ProgressBar");
+    QCOMPARE(qint64(bar->maximum()), qint64(text.size()));
+    QCOMPARE(qint64(bar->value()), sent);
+
+    const QByteArray rest = m_pty->readExactly(text.size() - prefix.size());
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    QVERIFY(prefix + rest == text);
+    QCOMPARE(shownCount(), qint64(text.size()));
+    QCOMPARE(bar->value(), bar->maximum());
+    for (const char* name : {"Command2", "ProgressBar", "Label4", "Label5"})
+        QVERIFY2(!shown(name), name);
+    // What was sent stays on view.
+    QCOMPARE(label("Label6")->text(), QStringLiteral("Open File:"));
+    QCOMPARE(label("Label3")->text(), path);
+    QVERIFY(shown("text1"));
+    QVERIFY(
+        control<QPlainTextEdit>("text1")->toPlainText().startsWith(QStringLiteral("<b>line 0")));
+    QCOMPARE(openHandles(path), 0);
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+}
+
+void TestSending::longFileProgress()
+{
+    // A sparse file longer than the bar's int range.
+    const qint64 length = (qint64(5) << 30) + 12345;
+    const QString path = m_dir.filePath(QStringLiteral("long.img"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(length));
+    }
+    m_dialog.answers = {path};
+    m_form->Command1_Click();
+    const QByteArray prefix = m_pty->readExactly(8192);
+    QVERIFY(prefix.size() >= 8192);
+    QCOMPARE(prefix.count('\0'), prefix.size());
+
+    QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(length));
+    const qint64 sent = shownCount();
+    QVERIFY(sent >= prefix.size());
+    auto* bar = control<QProgressBar>("ProgressBar");
+    QVERIFY(bar->maximum() > 0);
+    QVERIFY(qAbs(bar->value() - sent * bar->maximum() / length) <= 1);
+
+    m_form->Command2_Click();
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+}
+
+void TestSending::cancelStopsAtOnce()
+{
+    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray prefix = startAndReadPrefix(bytes, 2048);
+    const qint64 sentBefore = stallFarEnd(prefix);
+
+    QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QVERIFY(!shown("Label4"));
+    QVERIFY(!shown("Label5"));
+    QCOMPARE(openHandles(m_path), 0);
+
+    // The line falls silent: what was still queued is thrown away, not left to go out.
+    QVERIFY(sentBefore > 0);
+    const qint64 queued = queuedAtStall(prefix, sentBefore);
+    const QByteArray after = m_pty->collectFor(500);
+    QVERIFY(bytes.startsWith(prefix + after));
+    QVERIFY2(after.size() < queued, qPrintable(QString::number(after.size())));
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+}
+
+void TestSending::dismissedDialogChangesNothing()
+{
+    // Bytes from the device wait in the port; an open and close would throw them away.
+    QVERIFY(m_pty->write("waiting"));
+    const QStringList before = snapshot();
+    m_dialog.answers = {QString()};
+    control<QAction>("mnuSendFile")->trigger();
+
+    QCOMPARE(m_dialog.opens, 1);
+    QCOMPARE(snapshot(), before);
+    QVERIFY(!m_form->serialPort().PortOpen());
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_pty->collectFor(100).size(), 0);
+    QSerialPort device(m_pty->devicePath());
+    QVERIFY(device.open(QIODevice::ReadWrite));
+    QVERIFY(device.waitForReadyRead(5000));
+    QCOMPARE(device.readAll(), QByteArray("waiting"));
+}
+
+void TestSending::portHeldByAnotherProgram()
+{
+    const QByteArray bytes = randomBytes(3000);
+    const QString path = writeFile(QStringLiteral("held.bin"), bytes);
+    QSerialPort holder(m_pty->devicePath());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    // Whatever reason the system gives a second program, the message passes on.
+    QSerialPort probe(m_pty->devicePath());
+    QVERIFY(!probe.open(QIODevice::ReadWrite));
+    const QString reason = probe.errorString();
+
+    const QStringList before = snapshot();
+    m_dialog.answers = {path};
+    m_form->Command1_Click();
+
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    const QString message = m_messages.errors.front().text;
+    QVERIFY2(message.contains(QStringLiteral("COM2")), qPrintable(message));
+    QVERIFY2(message.contains(m_pty->devicePath()), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    QCOMPARE(m_messages.errors.front().title,
+             QStringLiteral("Marlune DownLoad File And Bckup File"));
+    QCOMPARE(snapshot(), before);
+    QVERIFY(!m_form->serialPort().PortOpen());
+    QCOMPARE(openHandles(path), 0);
+    QCOMPARE(m_pty->collectFor(100).size(), 0);
+
+    // Once the other program lets go, the same choice goes through.
+    holder.close();
+    m_dialog.answers = {path};
+    m_form->Command1_Click();
+    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+}
+
+void TestSending::unusableChoice_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("missing file") << false;
+    QTest::newRow("folder") << true;
+}
+
+void TestSending::unusableChoice()
+{
+    QFETCH(bool, folder);
+
+    // A send before, so that a stale count could show.
+    const QByteArray bytes = randomBytes(700);
+    const QString good = writeFile(QStringLiteral("good.bin"), bytes);
+    m_dialog.answers = {good};
+    m_form->Command1_Click();
+    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+
+    const QString bad =
+        m_dir.filePath(folder ? QStringLiteral("a folder") : QStringLiteral("no such file.bin"));
+    if (folder)
+        QVERIFY(QDir().mkpath(bad));
+    m_dialog.answers = {bad};
+    m_form->Command1_Click();
+
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_messages.errors.front().text.contains(bad),
+             qPrintable(m_messages.errors.front().text));
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QVERIFY(!shown("Label5") || !label("Label5")->text().startsWith(QStringLiteral("Sum:")));
+    QCOMPARE(m_pty->collectFor(200).size(), 0);
+
+    // The port was given back: the next send works.
+    m_dialog.answers = {good};
+    m_form->Command1_Click();
+    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+}
+
+void TestSending::farEndGoneMidSend()
+{
+    const QByteArray prefix = startAndReadPrefix(randomBytes(256 * 1024), 4096);
+    QVERIFY(prefix.size() >= 4096);
+    QVERIFY(m_form->isSending());
+
+    m_pty->closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages.errors.size(), std::size_t(1), 20000);
+    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("COM2")),
+             qPrintable(m_messages.errors.front().text));
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QCOMPARE(openHandles(m_path), 0);
+    // Nothing more comes of it.
+    QTest::qWait(500);
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+}
+
+void TestSending::fileShrinksMidSend()
+{
+    const QByteArray bytes = randomBytes(512 * 1024);
+    QByteArray received = startAndReadPrefix(bytes, 4096);
+    QVERIFY(m_form->isSending());
+    // The file now ends a little ahead of the send, well within what the line holds, and the
+    // far end reads nothing until the send has stopped.
+    const qint64 newLength = shownCount() + 8192;
+    QVERIFY(QFile::resize(m_path, newLength));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_messages.errors.size(), std::size_t(1), 20000);
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QCOMPARE(openHandles(m_path), 0);
+    received += m_pty->collectFor(300);
+    QVERIFY(bytes.startsWith(received));
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    // The message counts what was sent; all of it must reach the far end.
+    QCOMPARE(qint64(received.size()), shownCount());
+}
+
+void TestSending::windowGoesAwayMidSend_data()
+{
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("closed") << false;
+    QTest::newRow("destroyed") << true;
+}
+
+void TestSending::windowGoesAwayMidSend()
+{
+    QFETCH(bool, destroy);
+
+    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray prefix = startAndReadPrefix(bytes, 4096);
+    const qint64 sentBefore = stallFarEnd(prefix);
+    QVERIFY(sentBefore > 0);
+    const qint64 queued = queuedAtStall(prefix, sentBefore);
+
+    if (destroy) {
+        m_form.reset();
+    } else {
+        QVERIFY(m_form->close());
+        QVERIFY(!m_form->isSending());
+        QVERIFY(!m_form->serialPort().PortOpen());
+    }
+    QCOMPARE(openHandles(m_path), 0);
+    // As with a cancel, the line falls silent.
+    const QByteArray after = m_pty->collectFor(500);
+    QVERIFY(bytes.startsWith(prefix + after));
+    QVERIFY2(after.size() < queued, qPrintable(QString::number(after.size())));
+    // The port was let go: another program can have it.
+    QSerialPort next(m_pty->devicePath());
+    QVERIFY2(next.open(QIODevice::ReadWrite), qPrintable(next.errorString()));
+    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+}
+
+void TestSending::secondSendFromMenuIsRefused()
+{
+    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray prefix = startAndReadPrefix(bytes, 4096);
+    QVERIFY(m_form->isSending());
+    const QString other = writeFile(QStringLiteral("other.bin"), "not this one");
+
+    bool messageBeforeDialog = true;
+    m_dialog.whileShown = [&] { messageBeforeDialog = !m_messages.errors.empty(); };
+    m_dialog.answers = {other};
+    control<QAction>("mnuSendFile")->trigger();
+
+    QCOMPARE(m_dialog.opens, 2);
+    QVERIFY(!messageBeforeDialog);
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("already open")),
+             qPrintable(m_messages.errors.front().text));
+    QVERIFY(m_form->isSending());
+    QCOMPARE(label("Label3")->text(), m_path);
+    QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(bytes.size()));
+
+    const QByteArray rest = m_pty->readExactly(bytes.size() - prefix.size());
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    QVERIFY(prefix + rest == bytes);
+    QCOMPARE(m_pty->collectFor(100).size(), 0);
+    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+}
+
+QTEST_MAIN(TestSending)
+#include "tst_sending.moc"
