@@ -142,8 +142,8 @@ double send(const QString& dir, qint64 size, int readSize, int pauseMicros, doub
     senderDone = true;
     reader.join();
     if (received != size) {
-        std::printf("send: the far end got %lld of %lld bytes\n",
-                    static_cast<long long>(received), static_cast<long long>(size));
+        std::printf("send: the far end got %lld of %lld bytes\n", static_cast<long long>(received),
+                    static_cast<long long>(size));
         ++failures;
     }
     QFile::remove(path);
@@ -166,8 +166,8 @@ double receive(const QString& dir, qint64 size)
     std::thread writer([&] {
         QByteArray block(64 * 1024, 'x');
         for (qint64 done = 0; done < size;) {
-            const ssize_t n = ::write(pty.master, block.constData(),
-                                      std::min<qint64>(block.size(), size - done));
+            const ssize_t n =
+                ::write(pty.master, block.constData(), std::min<qint64>(block.size(), size - done));
             if (n > 0)
                 done += n;
             else if (errno == EAGAIN || errno == EINTR)

@@ -6,9 +6,9 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
-#include <functional>
 
 // A file dialog that answers from a script instead of asking a person. Each answer is a path,
 // or an empty string for a dismissed dialog. An optional hook runs while the "dialog is

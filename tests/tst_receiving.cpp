@@ -74,9 +74,9 @@ struct Rig
     {
         return !get<QPushButton>("Command3")->isEnabled() &&
                !get<QPushButton>("Command1")->isEnabled() &&
-               !get<QPushButton>("Command4")->isHidden() &&
-               !get<QWidget>("Frame1")->isEnabled() && !get<QWidget>("Frame2")->isEnabled() &&
-               !get<QWidget>("text1")->isHidden() && !get<QWidget>("Label7")->isHidden() &&
+               !get<QPushButton>("Command4")->isHidden() && !get<QWidget>("Frame1")->isEnabled() &&
+               !get<QWidget>("Frame2")->isEnabled() && !get<QWidget>("text1")->isHidden() &&
+               !get<QWidget>("Label7")->isHidden() &&
                get<QProgressBar>("ProgressBar")->isHidden() && form->isReceiving() &&
                form->serialPort().PortOpen();
     }

@@ -10,14 +10,14 @@ CommandLine CommandLine::parse(const QStringList& arguments)
     parser.setApplicationDescription(QCoreApplication::translate(
         "CommandLine", "Sends files to and receives files from a device on a serial line."));
     const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption com1({QStringLiteral("com1")},
-                                  QCoreApplication::translate("CommandLine",
-                                                              "Use DEVICE as COM1 for this run."),
-                                  QStringLiteral("DEVICE"));
-    const QCommandLineOption com2({QStringLiteral("com2")},
-                                  QCoreApplication::translate("CommandLine",
-                                                              "Use DEVICE as COM2 for this run."),
-                                  QStringLiteral("DEVICE"));
+    const QCommandLineOption com1(
+        {QStringLiteral("com1")},
+        QCoreApplication::translate("CommandLine", "Use DEVICE as COM1 for this run."),
+        QStringLiteral("DEVICE"));
+    const QCommandLineOption com2(
+        {QStringLiteral("com2")},
+        QCoreApplication::translate("CommandLine", "Use DEVICE as COM2 for this run."),
+        QStringLiteral("DEVICE"));
     parser.addOption(com1);
     parser.addOption(com2);
 
@@ -41,8 +41,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
             continue;
         const QString device = parser.value(*option);
         if (device.isEmpty()) {
-            result.error = QCoreApplication::translate("CommandLine", "--com%1 needs a device.")
-                               .arg(port);
+            result.error =
+                QCoreApplication::translate("CommandLine", "--com%1 needs a device.").arg(port);
             return result;
         }
         result.devices.insert(port, device);

@@ -227,7 +227,7 @@ void Form1::createControls()
 void Form1::setTabOrder()
 {
     std::vector<std::pair<int, QWidget*>> order{
-        {0, Command1}, {2, SPort[0]}, {3, SPort[1]}, {16, Command2},
+        {0, Command1},  {2, SPort[0]},  {3, SPort[1]}, {16, Command2},
         {20, Command3}, {21, Command4}, {24, text1},
     };
     for (int i = 0; i < int(speeds.size()); ++i)

@@ -365,8 +365,7 @@ void SerialPort::raiseReceiveEvents()
     // so without this those bytes would wait until more arrive. A handler that took nothing
     // is called again only when more arrives, so it cannot make the loop spin.
     const bool tookSome = PortOpen() && m_port.bytesAvailable() < before;
-    if (m_raisePending ||
-        (tookSome && m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold))
+    if (m_raisePending || (tookSome && m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold))
         scheduleRaise();
 }
 

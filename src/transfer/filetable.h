@@ -12,7 +12,8 @@
 class FileTable
 {
 public:
-    enum class Mode {
+    enum class Mode
+    {
         Read,      // reading only; a missing file fails
         ReadWrite, // reading and writing; a missing file is created empty. Writes go straight
                    // to the operating system, so a crash loses nothing already written.

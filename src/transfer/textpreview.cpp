@@ -74,10 +74,10 @@ bool fromFile(const QString& path, QString* text, QString* error)
     QString shown = fromBytes(head);
     const qint64 size = file.size();
     if (size > head.size()) {
-        shown += QCoreApplication::translate("TextPreview",
-                                             "\n\n[Showing the first %1 of %2 bytes.]")
-                     .arg(head.size())
-                     .arg(size);
+        shown +=
+            QCoreApplication::translate("TextPreview", "\n\n[Showing the first %1 of %2 bytes.]")
+                .arg(head.size())
+                .arg(size);
     }
     *text = shown;
     return true;
