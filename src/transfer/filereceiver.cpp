@@ -66,10 +66,19 @@ bool FileReceiver::finish(QString* error)
         return true;
     bool ok = true;
     m_port.fetchPending();
-    const qint64 waiting = m_port.InBufferCount();
-    if (waiting > 0) {
-        m_port.setInputLen(static_cast<int>(std::min<qint64>(waiting, INT_MAX)));
-        m_receiveBlock = m_port.Input();
+    QByteArray rest;
+    if (m_port.PortOpen()) {
+        const qint64 waiting = m_port.InBufferCount();
+        if (waiting > 0) {
+            m_port.setInputLen(static_cast<int>(std::min<qint64>(waiting, INT_MAX)));
+            rest = m_port.Input();
+        }
+    } else {
+        // The device went away while the last bytes were collected; they are kept all the same.
+        rest = m_port.takeUnreadAfterLoss();
+    }
+    if (!rest.isEmpty()) {
+        m_receiveBlock = rest;
         ok = store(m_receiveBlock, error);
         if (ok)
             emit blockReceived();
