@@ -58,6 +58,16 @@ QString signReserving(qint64 value)
 
 QFont msSansSerif(qreal points)
 {
+    // Where the face itself is missing, a sans serif of the same width keeps the captions
+    // inside their labels.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                                    QStringLiteral("Liberation Sans"),
+                                    QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(points);
     font.setWeight(QFont::Normal);
