@@ -18,8 +18,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -86,7 +88,7 @@ Form1::Form1(FileDialog& dialog, MessageService& messages, QWidget* parent)
     setWindowTitle(windowCaption);
     createMenus();
     createControls();
-    setTabOrder();
+    arrangeTabOrder();
     // The window keeps the size of its client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -234,7 +236,7 @@ void Form1::createControls()
     Buart[3]->setChecked(true);
 }
 
-void Form1::setTabOrder()
+void Form1::arrangeTabOrder()
 {
     std::vector<std::pair<int, QWidget*>> order{
         {0, Command1},  {2, SPort[0]},  {3, SPort[1]}, {16, Command2},

@@ -28,7 +28,7 @@ class Form1 : public QMainWindow
     Q_OBJECT
 
 public:
-    Form1(FileDialog& dialog, MessageService& messages, QWidget* parent = nullptr);
+    explicit Form1(FileDialog& dialog, MessageService& messages, QWidget* parent = nullptr);
     ~Form1() override;
 
     SerialPort& serialPort() { return MSComm1; }
@@ -51,7 +51,7 @@ protected:
 private:
     void createControls();
     void createMenus();
-    void setTabOrder();
+    void arrangeTabOrder();
     void Form_Load();
     void SPort_Click(int index);
     void Buart_Click(int index);

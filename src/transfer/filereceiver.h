@@ -18,7 +18,7 @@ public:
     // A receive block: requested per notification, and the notification threshold.
     static constexpr int blockSize = 512;
 
-    FileReceiver(SerialPort& port, FileTable& files, QObject* parent = nullptr);
+    explicit FileReceiver(SerialPort& port, FileTable& files, QObject* parent = nullptr);
 
     // Receives into the file open under `fileNumber` from its current position, counting from
     // 0. The port must be open. A reception already running hands over to the new file: the

@@ -16,7 +16,7 @@ class FileSender : public QObject
     Q_OBJECT
 
 public:
-    FileSender(SerialPort& port, FileTable& files, QObject* parent = nullptr);
+    explicit FileSender(SerialPort& port, FileTable& files, QObject* parent = nullptr);
 
     // Begins sending `length` bytes of the file open under `fileNumber`, from its current
     // position. The port must be open. Progress and the end are reported by the signals.
