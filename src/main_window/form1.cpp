@@ -93,7 +93,7 @@ Form1::Form1(FileDialog& dialog, MessageService& messages, QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(&m_sender, &FileSender::progress, this, &Form1::onSendProgress);
-    connect(&m_sender, &FileSender::finished, this, &Form1::onSendFinished);
+    connect(&m_sender, &FileSender::finished, this, &Form1::endSend);
     connect(&m_sender, &FileSender::failed, this, &Form1::onSendFailed);
     connect(&MSComm1, &SerialPort::deviceLost, this, &Form1::onDeviceLost);
     connect(&m_receiver, &FileReceiver::blockReceived, this, &Form1::onBlockReceived);
@@ -376,11 +376,6 @@ void Form1::onSendProgress(qint64 sent)
     ProgressBar->setValue(static_cast<int>(sent >> m_progressShift));
 }
 
-void Form1::onSendFinished()
-{
-    endSend();
-}
-
 void Form1::onSendFailed(const QString& reason)
 {
     // What was read before the failure and already queued still goes out, as the message says.
@@ -486,9 +481,7 @@ void Form1::Command4_Click()
     if (m_receiver.isReceiving()) {
         QString error;
         const bool ok = m_receiver.finish(&error);
-        m_receiveViewTimer.stop();
-        if (m_receiveViewStale)
-            refreshReceiveView();
+        showLatestReceived();
         // The file that was really received into, whatever the dialog shows by now.
         const QString path = m_receiver.path();
         loadFileIntoView(path);
@@ -498,13 +491,20 @@ void Form1::Command4_Click()
                           .arg(m_receiver.ReceivedCount()));
         }
     }
-    if (text1->toPlainText() == waitingText)
-        text1->clear();
     showReceiveIdle();
+}
+
+void Form1::showLatestReceived()
+{
+    m_receiveViewTimer.stop();
+    if (m_receiveViewStale)
+        refreshReceiveView();
 }
 
 void Form1::showReceiveIdle()
 {
+    if (text1->toPlainText() == waitingText)
+        text1->clear();
     Command3->setEnabled(true);
     Command4->hide();
     Frame1->setEnabled(true);
@@ -514,11 +514,7 @@ void Form1::showReceiveIdle()
 
 void Form1::onReceiveFailed(const QString& reason)
 {
-    m_receiveViewTimer.stop();
-    if (m_receiveViewStale)
-        refreshReceiveView();
-    if (text1->toPlainText() == waitingText)
-        text1->clear();
+    showLatestReceived();
     showReceiveIdle();
     showError(reason);
 }

@@ -61,12 +61,14 @@ private:
     // Closes the file and the port and shows the idle arrangement.
     void endSend();
     void onSendProgress(qint64 sent);
-    void onSendFinished();
     void onSendFailed(const QString& reason);
     void onDeviceLost(const QString& reason);
     void onReceiveFailed(const QString& reason);
     void onBlockReceived();
     void refreshReceiveView();
+    // Brings the count and the view up to date at once, whatever the refresh rate allows.
+    void showLatestReceived();
+    // Clears a view still waiting for data and gives the controls back.
     void showReceiveIdle();
     void showError(const QString& text);
     // Shows a bounded preview of the file; on failure the view keeps what it showed.

@@ -34,20 +34,15 @@ void FileReceiver::MSComm1_OnComm()
         m_port.discardInput();
         return;
     }
-    m_receiveBlock = m_port.Input();
     QString error;
-    if (!store(m_receiveBlock, &error)) {
-        const qint64 saved = m_receivedCount;
-        const QString path = m_path;
+    if (!store(m_port.Input(), &error)) {
         closeFile();
         m_port.setPortOpen(false);
         emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
                        "saved.")
-                        .arg(path, error)
-                        .arg(saved));
-        return;
+                        .arg(m_path, error)
+                        .arg(m_receivedCount));
     }
-    emit blockReceived();
 }
 
 bool FileReceiver::store(const QByteArray& block, QString* error)
@@ -56,7 +51,9 @@ bool FileReceiver::store(const QByteArray& block, QString* error)
         return true;
     if (!m_files.write(ReceiveFileNumber, block, error))
         return false;
+    m_receiveBlock = block;
     m_receivedCount += block.size();
+    emit blockReceived();
     return true;
 }
 
@@ -64,7 +61,6 @@ bool FileReceiver::finish(QString* error)
 {
     if (!m_receiving)
         return true;
-    bool ok = true;
     m_port.fetchPending();
     QByteArray rest;
     if (m_port.PortOpen()) {
@@ -77,12 +73,7 @@ bool FileReceiver::finish(QString* error)
         // The device went away while the last bytes were collected; they are kept all the same.
         rest = m_port.takeUnreadAfterLoss();
     }
-    if (!rest.isEmpty()) {
-        m_receiveBlock = rest;
-        ok = store(m_receiveBlock, error);
-        if (ok)
-            emit blockReceived();
-    }
+    const bool ok = store(rest, error);
     closeFile();
     m_port.setPortOpen(false);
     return ok;
@@ -95,16 +86,11 @@ void FileReceiver::endAfterDeviceLoss(const QString& reason)
     const QByteArray unread = m_port.takeUnreadAfterLoss();
     QString error;
     const bool ok = store(unread, &error);
-    if (!unread.isEmpty() && ok) {
-        m_receiveBlock = unread;
-        emit blockReceived();
-    }
-    const QString path = m_path;
     closeFile();
     QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
                        .arg(reason)
                        .arg(m_receivedCount)
-                       .arg(path);
+                       .arg(m_path);
     if (!ok)
         text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
     emit failed(text);

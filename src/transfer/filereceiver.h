@@ -46,6 +46,7 @@ signals:
 
 private:
     void MSComm1_OnComm();
+    // Writes a block read from the port, counts it and reports it.
     bool store(const QByteArray& block, QString* error);
     void closeFile();
 

@@ -26,7 +26,6 @@ public:
 
     bool isRunning() const { return m_running; }
     qint64 sentCount() const { return m_sent; }
-    qint64 fileLength() const { return m_length; }
 
 signals:
     // Another chunk was handed to the port; `sent` counts every byte handed over so far.
