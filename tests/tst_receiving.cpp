@@ -62,6 +62,13 @@ struct Rig
         form->Command3_Click();
     }
     void menu(const char* name) { get<QAction>(name)->trigger(); }
+    // Starts sending a file holding `data`.
+    void startSend(const QString& path, const QByteArray& data)
+    {
+        writeFile(path, data);
+        dialog.answers.push_back(path);
+        form->Command1_Click();
+    }
 
     bool idle() const
     {
@@ -317,12 +324,9 @@ void ReceivingTest::deviceLossSavesWhatArrived()
 
 void ReceivingTest::bytesOutsideReceptionAreDiscarded()
 {
-    const QString sendPath = m_dir.filePath(QStringLiteral("to-send.bin"));
     const QByteArray sendData = randomBytes(64 * 1024, 13);
-    writeFile(sendPath, sendData);
     Rig rig;
-    rig.dialog.answers.push_back(sendPath);
-    rig.form->Command1_Click();
+    rig.startSend(m_dir.filePath(QStringLiteral("to-send.bin")), sendData);
     QVERIFY(rig.form->isSending());
     // The device echoes while the file goes out.
     QVERIFY(rig.pty.write(randomBytes(3000, 14)));
@@ -408,12 +412,9 @@ void ReceivingTest::stopShowsReceivedFileNotDialogName()
 
 void ReceivingTest::receivingDuringSendIsRefused()
 {
-    const QString sendPath = m_dir.filePath(QStringLiteral("big.bin"));
     const QByteArray sendData = randomBytes(256 * 1024, 19);
-    writeFile(sendPath, sendData);
     Rig rig;
-    rig.dialog.answers.push_back(sendPath);
-    rig.form->Command1_Click();
+    rig.startSend(m_dir.filePath(QStringLiteral("big.bin")), sendData);
     QVERIFY(rig.form->isSending());
     const QByteArray head = rig.pty.readExactly(4096);
     QVERIFY(head.size() >= 4096);
