@@ -1,5 +1,6 @@
 #pragma once
 
+#include "isolatedsettings.h"
 #include "platform/filedialog.h"
 #include "platform/messageservice.h"
 

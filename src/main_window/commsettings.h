@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+class SettingsStore;
+
+// The port choice as the per-user settings store keeps it, under application "PLOV",
+// section "CommSet": "Port" ("1" or "2"), "Baud" (the line settings string) and "Device1",
+// "Device2" (the device each port number stands for; absent means the platform's own).
+// Values a user or another program left there that the port cannot use read as the
+// defaults, so a start always succeeds.
+namespace CommSettings {
+
+inline const QString application = QStringLiteral("PLOV");
+inline const QString section = QStringLiteral("CommSet");
+inline constexpr int defaultPort = 2;
+inline const QString defaultBaud = QStringLiteral("9600,N,8,1");
+
+// The stored port number, or the default unless the text is 1 or 2.
+int storedPort(const SettingsStore& store);
+// The stored line settings, or the default when the port would refuse them.
+QString storedBaud(const SettingsStore& store);
+// The stored device of each port number that has one.
+QMap<int, QString> storedDevices(const SettingsStore& store);
+
+void savePort(SettingsStore& store, int port);
+void saveBaud(SettingsStore& store, const QString& settings);
+void saveDevices(SettingsStore& store, const QMap<int, QString>& devices);
+
+} // namespace CommSettings
