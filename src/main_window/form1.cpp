@@ -1,5 +1,7 @@
 #include "main_window/form1.h"
 
+#include "main_window/commsettings.h"
+#include "main_window/helpwindow.h"
 #include "platform/filedialog.h"
 #include "platform/messageservice.h"
 #include "transfer/textpreview.h"
@@ -146,7 +148,8 @@ void Form1::createMenus()
     connect(mnuSendFile, &QAction::triggered, this, &Form1::Command1_Click);
     connect(mnuReceiveFile, &QAction::triggered, this, &Form1::Command3_Click);
     // Ends the program at once, without the close handling.
-    connect(mnuExit, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
+    connect(mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
+    connect(mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
 }
 
 void Form1::createControls()
@@ -259,9 +262,16 @@ void Form1::Form_Load()
     Command3->setEnabled(true);
     Command4->hide();
 
-    // Port and speed as the port holds them.
+    // The port choice as it was saved. The nested clicks set the port and the labels as a
+    // user's clicks would.
+    m_storedDevices = CommSettings::storedDevices(m_store);
+    for (auto it = m_storedDevices.cbegin(); it != m_storedDevices.cend(); ++it)
+        MSComm1.setDevice(it.key(), it.value());
+    MSComm1.setCommPort(CommSettings::storedPort(m_store));
     selectSPort(MSComm1.CommPort() - 1);
     Label1->setText(QString::number(MSComm1.CommPort()));
+    if (!MSComm1.setSettings(CommSettings::storedBaud(m_store)))
+        MSComm1.setSettings(CommSettings::defaultBaud);
     const QString speedText = MSComm1.Settings().chopped(6);
     Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(speeds.size()); ++i) {
@@ -270,6 +280,17 @@ void Form1::Form_Load()
             break;
         }
     }
+}
+
+void Form1::Form_Unload()
+{
+    Command4_Click();
+    CommSettings::savePort(m_store, MSComm1.CommPort());
+    CommSettings::saveBaud(m_store, MSComm1.Settings());
+    CommSettings::saveDevices(m_store, m_storedDevices);
+    QString error;
+    if (!m_store.sync(&error))
+        showError(tr("%1\nThe port and speed chosen in this run were not saved.").arg(error));
 }
 
 void Form1::selectSPort(int index)
@@ -537,6 +558,46 @@ void Form1::closeEvent(QCloseEvent* event)
 {
     if (m_sender.isRunning())
         Command2_Click();
-    Command4_Click();
+    Form_Unload();
     event->accept();
+}
+
+QString Form1::helpFilePath(const QString& folder, QChar separator)
+{
+    QString path = folder;
+    if (!path.endsWith(separator))
+        path += separator;
+    return path + QStringLiteral("baud.hlp");
+}
+
+void Form1::mnuContents_Click()
+{
+    const QString path =
+        helpFilePath(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    if (m_help->showContents(this, path))
+        return;
+    // Never nothing: without the file or a viewer for it, the program explains itself.
+    if (!m_helpWindow)
+        m_helpWindow = new HelpWindow(this);
+    m_helpWindow->setLookedUpPath(path);
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
+}
+
+void Form1::mnuExit_Click()
+{
+    // Ends at once, with no question and without saving the port choice. A send stops; a
+    // reception keeps every byte that arrived, including what still waits in the port.
+    if (m_sender.isRunning())
+        Command2_Click();
+    if (m_receiver.isReceiving()) {
+        QString error;
+        if (!m_receiver.finish(&error)) {
+            showError(tr("Writing the last bytes to \"%1\" failed: %2\n%3 bytes were saved.")
+                          .arg(m_receiver.path(), error)
+                          .arg(m_receiver.ReceivedCount()));
+        }
+    }
+    QCoreApplication::exit(0);
 }

@@ -1,16 +1,23 @@
 #pragma once
 
+#include "main_window/commsettings.h"
+#include "platform/qthelpviewer.h"
 #include "platform/serialport.h"
+#include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/filetable.h"
 
+#include <QDir>
 #include <QMainWindow>
+#include <QMap>
 #include <QTimer>
 
 #include <array>
 
 class FileDialog;
+class HelpViewer;
+class HelpWindow;
 class MessageService;
 class QAction;
 class QGroupBox;
@@ -39,11 +46,19 @@ public:
     // Twips to device-independent pixels at this window's screen resolution.
     int twips(int value) const;
 
+    // Tests stand in for the platform's help viewer.
+    void setHelpViewer(HelpViewer& viewer) { m_help = &viewer; }
+    // The help file in `folder`: one separator between them, none added after a folder that
+    // already ends in one (a drive root).
+    static QString helpFilePath(const QString& folder, QChar separator = QDir::separator());
+
     // The click handlers, also reached through the menu.
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
     void Command4_Click();
+    void mnuContents_Click();
+    void mnuExit_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,6 +68,8 @@ private:
     void createMenus();
     void arrangeTabOrder();
     void Form_Load();
+    // Stops a reception, then saves the port choice.
+    void Form_Unload();
     void SPort_Click(int index);
     void Buart_Click(int index);
     void selectSPort(int index);
@@ -77,6 +94,12 @@ private:
 
     FileDialog& CDialog;
     MessageService& m_messages;
+    QtHelpViewer m_platformHelp;
+    HelpViewer* m_help = &m_platformHelp;
+    HelpWindow* m_helpWindow = nullptr;
+    SettingsStore m_store{CommSettings::application};
+    // The devices the store names, kept apart from what the command line maps for one run.
+    QMap<int, QString> m_storedDevices;
 
     SerialPort MSComm1;
     FileTable Files;

@@ -1,0 +1,488 @@
+// The port choice kept from one run to the next, help, and the two ways to end the program.
+#include "main_window/commsettings.h"
+#include "main_window/form1.h"
+#include "main_window/helpwindow.h"
+#include "platform/qthelpviewer.h"
+#include "platform/settingsstore.h"
+#include "ptypair.h"
+#include "scriptedui.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+// What the store file holds, read independently of the program's own store.
+struct Stored
+{
+    std::optional<QString> port;
+    std::optional<QString> baud;
+    std::optional<QString> device1;
+    std::optional<QString> device2;
+};
+
+QString storeFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/PLOV.ini");
+}
+
+Stored readStore()
+{
+    QSettings settings(storeFile(), QSettings::IniFormat);
+    const auto get = [&](const char* key) -> std::optional<QString> {
+        const QVariant v = settings.value(QStringLiteral("CommSet/") + QLatin1String(key));
+        if (!v.isValid())
+            return std::nullopt;
+        return v.toString();
+    };
+    return {get("Port"), get("Baud"), get("Device1"), get("Device2")};
+}
+
+void writeStore(const std::optional<QString>& port, const std::optional<QString>& baud)
+{
+    QFile::remove(storeFile());
+    QSettings settings(storeFile(), QSettings::IniFormat);
+    if (port)
+        settings.setValue(QStringLiteral("CommSet/Port"), *port);
+    if (baud)
+        settings.setValue(QStringLiteral("CommSet/Baud"), *baud);
+    settings.sync();
+    QCOMPARE(settings.status(), QSettings::NoError);
+}
+
+void writeRawStore(const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(storeFile()).path());
+    QFile file(storeFile());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+class ScriptedHelp final : public HelpViewer
+{
+public:
+    bool canShow = true;
+    QStringList shown;
+    bool showContents(QWidget*, const QString& helpFile) override
+    {
+        shown << helpFile;
+        return canShow;
+    }
+};
+
+struct Window
+{
+    ScriptedFileDialog dialog;
+    ScriptedMessages messages;
+    ScriptedHelp help;
+    std::unique_ptr<Form1> form = std::make_unique<Form1>(dialog, messages);
+
+    Window() { form->setHelpViewer(help); }
+
+    template <typename T> T* get(const QString& name) const
+    {
+        T* w = form->findChild<T*>(name);
+        if (!w)
+            qFatal("control %s is missing", qPrintable(name));
+        return w;
+    }
+    QString label(const char* name) const { return get<QLabel>(QLatin1String(name))->text(); }
+    // The object names of the checked port and speed buttons.
+    QString checkedPort() const { return checked(QStringLiteral("SPort"), 2); }
+    QString checkedSpeed() const { return checked(QStringLiteral("Buart"), 8); }
+    void click(const QString& name) { QTest::mouseClick(get<QRadioButton>(name), Qt::LeftButton); }
+    void menu(const char* name) { get<QAction>(QLatin1String(name))->trigger(); }
+
+private:
+    QString checked(const QString& prefix, int count) const
+    {
+        QString names;
+        for (int i = 0; i < count; ++i) {
+            if (get<QRadioButton>(prefix + QString::number(i))->isChecked())
+                names += prefix + QString::number(i);
+        }
+        return names;
+    }
+};
+
+} // namespace
+
+class SettingsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QFile::remove(storeFile()); }
+
+    void storeLivesInTheIsolatedFolder();
+    void restoreAndSaveBack_data();
+    void restoreAndSaveBack();
+    void handEditedValues_data();
+    void handEditedValues();
+    void roundTrip();
+    void devicesKeptApartFromOverrides();
+    void unwritableStoreIsReported();
+    void closingDuringReceptionKeepsEveryByteThenSaves();
+    void exitSavesNothing();
+    void exitDuringReceptionKeepsEveryByte();
+    void exitDuringSendStops();
+    void helpPath_data();
+    void helpPath();
+    void helpShownByViewer();
+    void helpFallsBackToOwnWindow();
+    void platformViewerRefusesMissingFile();
+};
+
+void SettingsTest::storeLivesInTheIsolatedFolder()
+{
+    const QString home = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    QVERIFY(home.startsWith(QStringLiteral("/tmp/marlune-test-config-")));
+    QCOMPARE(SettingsStore(CommSettings::application).fileName(),
+             home + QStringLiteral("/PLOV.ini"));
+}
+
+void SettingsTest::restoreAndSaveBack_data()
+{
+    QTest::addColumn<std::optional<QString>>("port");
+    QTest::addColumn<std::optional<QString>>("baud");
+    QTest::addColumn<QString>("checkedPort");
+    QTest::addColumn<QString>("label1");
+    QTest::addColumn<QString>("checkedSpeed");
+    QTest::addColumn<QString>("label2");
+
+    using S = std::optional<QString>;
+    const S none;
+    const auto s = [](const char* t) { return S(QString::fromUtf8(t)); };
+    QTest::newRow("nothing stored") << none << none << "SPort1"
+                                    << "2"
+                                    << "Buart3"
+                                    << "9600,N,8,1";
+    QTest::newRow("COM1 at 115200") << s("1") << s("115200,N,8,1") << "SPort0"
+                                    << "1"
+                                    << "Buart7"
+                                    << "115200,N,8,1";
+    QTest::newRow("19200 with another format becomes 8N1") << s("2") << s("19200,E,7,2") << "SPort1"
+                                                           << "2"
+                                                           << "Buart4"
+                                                           << "19200,N,8,1";
+    QTest::newRow("a speed without a button stays") << s("1") << s("14400,N,8,1") << "SPort0"
+                                                    << "1"
+                                                    << "Buart3"
+                                                    << "14400,N,8,1";
+    QTest::newRow("a blank before the speed matches no button")
+        << s("1") << s(" 4800,N,8,1") << "SPort0"
+        << "1"
+        << "Buart3"
+        << " 4800,N,8,1";
+
+    // What the port cannot use reads as the default, and only that value.
+    for (const char* port :
+         {"0", "3", "-1", "abc", "", "1.5", "99999999999999999999", "１", "ポート"}) {
+        QTest::addRow("port \"%s\"", port) << s(port) << s("57600,N,8,1") << "SPort1"
+                                           << "2"
+                                           << "Buart6"
+                                           << "57600,N,8,1";
+    }
+    for (const char* baud : {"", "garbage", "9600", "N,8,1", "9600,X,8,1", "0,N,8,1",
+                             "9600,N,8,1,extra", "九六〇〇,N,8,1", "2400;N;8;1"}) {
+        QTest::addRow("baud \"%s\"", baud) << s("1") << s(baud) << "SPort0"
+                                           << "1"
+                                           << "Buart3"
+                                           << "9600,N,8,1";
+    }
+    QTest::newRow("huge baud") << s("1") << S(QString(1 << 20, QLatin1Char('9'))) << "SPort0"
+                               << "1"
+                               << "Buart3"
+                               << "9600,N,8,1";
+}
+
+void SettingsTest::restoreAndSaveBack()
+{
+    QFETCH(std::optional<QString>, port);
+    QFETCH(std::optional<QString>, baud);
+    QFETCH(QString, checkedPort);
+    QFETCH(QString, label1);
+    QFETCH(QString, checkedSpeed);
+    QFETCH(QString, label2);
+    if (port || baud)
+        writeStore(port, baud);
+
+    {
+        Window w;
+        QCOMPARE(w.checkedPort(), checkedPort);
+        QCOMPARE(w.label("Label1"), label1);
+        QCOMPARE(w.form->serialPort().CommPort(), label1.toInt());
+        QCOMPARE(w.checkedSpeed(), checkedSpeed);
+        QCOMPARE(w.label("Label2"), label2);
+        QCOMPARE(w.form->serialPort().Settings(), label2);
+        w.form->close();
+        QVERIFY(w.messages.errors.empty());
+    }
+    // The close saves what the window ended with; a restored value stays unless changed.
+    const Stored stored = readStore();
+    QCOMPARE(stored.port, std::optional<QString>(label1));
+    QCOMPARE(stored.baud, std::optional<QString>(label2));
+}
+
+void SettingsTest::handEditedValues_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("label1");
+    QTest::addColumn<QString>("label2");
+
+    QTest::newRow("unquoted list") << QByteArray("[CommSet]\nPort=1\nBaud=38400,N,8,1\n") << "1"
+                                   << "38400,N,8,1";
+    QTest::newRow("spaces around the port") << QByteArray("[CommSet]\nPort = 1 \n") << "1"
+                                            << "9600,N,8,1";
+    QTest::newRow("binary junk") << QByteArray("\x00\xff\xfe[[[=\n\x01\x02=\x03", 13) << "2"
+                                 << "9600,N,8,1";
+    QTest::newRow("another section") << QByteArray("[Other]\nPort=1\nBaud=1200,N,8,1\n") << "2"
+                                     << "9600,N,8,1";
+}
+
+void SettingsTest::handEditedValues()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, label1);
+    QFETCH(QString, label2);
+    writeRawStore(content);
+    Window w;
+    QCOMPARE(w.label("Label1"), label1);
+    QCOMPARE(w.label("Label2"), label2);
+}
+
+void SettingsTest::roundTrip()
+{
+    {
+        Window w;
+        w.click(QStringLiteral("SPort0"));
+        w.click(QStringLiteral("Buart5"));
+        QCOMPARE(w.label("Label1"), QStringLiteral("1"));
+        QCOMPARE(w.label("Label2"), QStringLiteral("38400,N,8,1"));
+        w.form->close();
+    }
+    const Stored stored = readStore();
+    QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
+    QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("38400,N,8,1")));
+    QVERIFY(!stored.device1 && !stored.device2);
+
+    Window next;
+    QCOMPARE(next.checkedPort(), QStringLiteral("SPort0"));
+    QCOMPARE(next.checkedSpeed(), QStringLiteral("Buart5"));
+    QCOMPARE(next.label("Label1"), QStringLiteral("1"));
+    QCOMPARE(next.label("Label2"), QStringLiteral("38400,N,8,1"));
+}
+
+void SettingsTest::devicesKeptApartFromOverrides()
+{
+    writeRawStore("[CommSet]\nPort=1\nDevice1=/dev/ttyUSB3\n");
+    {
+        Window w;
+        QCOMPARE(w.form->serialPort().device(1), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(w.form->serialPort().device(2), SerialPort().device(2));
+        // A device given for one run is used, but not remembered.
+        w.form->serialPort().setDevice(1, QStringLiteral("/tmp/run-only"));
+        w.form->serialPort().setDevice(2, QStringLiteral("/tmp/run-only-2"));
+        QCOMPARE(w.form->serialPort().device(), QStringLiteral("/tmp/run-only"));
+        w.form->close();
+    }
+    const Stored stored = readStore();
+    QCOMPARE(stored.device1, std::optional<QString>(QStringLiteral("/dev/ttyUSB3")));
+    QVERIFY(!stored.device2);
+}
+
+void SettingsTest::unwritableStoreIsReported()
+{
+    // A folder where the file should be: nothing can be written there.
+    QVERIFY(QDir().mkpath(storeFile()));
+    {
+        Window w;
+        QCOMPARE(w.label("Label1"), QStringLiteral("2"));
+        w.click(QStringLiteral("SPort0"));
+        w.form->close();
+        QCOMPARE(w.messages.errors.size(), std::size_t(1));
+        QVERIFY(w.messages.errors[0].text.contains(storeFile()));
+        QVERIFY(w.form->isHidden());
+    }
+    QVERIFY(QDir(storeFile()).removeRecursively());
+}
+
+void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("backup.bin"));
+    PtyPair pty;
+    Window w;
+    w.click(QStringLiteral("SPort0"));
+    w.click(QStringLiteral("Buart7"));
+    w.form->serialPort().setDevice(1, pty.devicePath());
+    w.dialog.answers.push_back(path);
+    w.form->Command3_Click();
+    QVERIFY(w.form->isReceiving());
+
+    // Two blocks and a tail that no block takes: the tail still waits in the port at the close.
+    QByteArray data(2 * 512 + 300, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7);
+    QVERIFY(pty.write(data));
+    QTRY_COMPARE_WITH_TIMEOUT(w.form->ReceivedCount(), qint64(1024), 20000);
+    w.form->close();
+
+    QVERIFY(!w.form->isReceiving());
+    QVERIFY(!w.form->serialPort().PortOpen());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), data);
+    const Stored stored = readStore();
+    QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
+    QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+}
+
+void SettingsTest::exitSavesNothing()
+{
+    writeStore(QStringLiteral("2"), QStringLiteral("4800,N,8,1"));
+    {
+        Window w;
+        w.click(QStringLiteral("SPort0"));
+        w.click(QStringLiteral("Buart5"));
+        w.menu("mnuExit");
+        QVERIFY(w.messages.errors.empty());
+    }
+    const Stored stored = readStore();
+    QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("2")));
+    QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("4800,N,8,1")));
+
+    QFile::remove(storeFile());
+    {
+        Window w;
+        w.click(QStringLiteral("SPort0"));
+        w.menu("mnuExit");
+    }
+    QVERIFY(!QFile::exists(storeFile()));
+}
+
+void SettingsTest::exitDuringReceptionKeepsEveryByte()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("backup.bin"));
+    PtyPair pty;
+    Window w;
+    w.form->serialPort().setDevice(2, pty.devicePath());
+    w.dialog.answers.push_back(path);
+    w.form->Command3_Click();
+    QVERIFY(w.form->isReceiving());
+
+    QByteArray data(512 + 77, 'x');
+    data[0] = '\0';
+    data[600 - 12] = '\xff';
+    QVERIFY(pty.write(data));
+    QTRY_COMPARE_WITH_TIMEOUT(w.form->ReceivedCount(), qint64(512), 20000);
+    w.menu("mnuExit");
+
+    QVERIFY(!w.form->isReceiving());
+    QVERIFY(!w.form->serialPort().PortOpen());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), data);
+    QVERIFY(!QFile::exists(storeFile()));
+}
+
+void SettingsTest::exitDuringSendStops()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("load.bin"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(4 << 20));
+    }
+    PtyPair pty;
+    Window w;
+    w.form->serialPort().setDevice(2, pty.devicePath());
+    w.dialog.answers.push_back(path);
+    w.form->Command1_Click();
+    QVERIFY(w.form->isSending());
+    // Nobody reads the far end, so the send is still going when the program ends.
+    QTest::qWait(50);
+    QVERIFY(w.form->isSending());
+    w.menu("mnuExit");
+    QVERIFY(!w.form->isSending());
+    QVERIFY(!w.form->serialPort().PortOpen());
+    QVERIFY(pty.collectFor(200).size() < (4 << 20));
+    QVERIFY(!QFile::exists(storeFile()));
+}
+
+void SettingsTest::helpPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QChar>("separator");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("folder") << "/opt/marlune/bin" << QChar('/') << "/opt/marlune/bin/baud.hlp";
+    QTest::newRow("root") << "/" << QChar('/') << "/baud.hlp";
+    QTest::newRow("windows folder")
+        << "C:\\Program Files\\Marlune" << QChar('\\') << "C:\\Program Files\\Marlune\\baud.hlp";
+    QTest::newRow("drive root") << "C:\\" << QChar('\\') << "C:\\baud.hlp";
+    QTest::newRow("other separator is not ours") << "C:/" << QChar('\\') << "C:/\\baud.hlp";
+}
+
+void SettingsTest::helpPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QChar, separator);
+    QFETCH(QString, path);
+    QCOMPARE(Form1::helpFilePath(folder, separator), path);
+}
+
+void SettingsTest::helpShownByViewer()
+{
+    Window w;
+    w.menu("mnuContents");
+    QCOMPARE(w.help.shown,
+             QStringList{QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) +
+                         QDir::separator() + QStringLiteral("baud.hlp")});
+    QVERIFY(!w.form->findChild<HelpWindow*>());
+}
+
+void SettingsTest::helpFallsBackToOwnWindow()
+{
+    Window w;
+    w.help.canShow = false;
+    w.menu("mnuContents");
+    auto* help = w.form->findChild<HelpWindow*>();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    const QString text = help->text();
+    QVERIFY(text.contains(w.help.shown.value(0)));
+    for (const char* topic :
+         {"Send File", "Receive File", "Stop Receive", "COM1", "115200", "--com1", "--com2"})
+        QVERIFY2(text.contains(QLatin1String(topic)), topic);
+
+    // Asked again, the same window comes back rather than a second one.
+    help->close();
+    w.menu("mnuContents");
+    QCOMPARE(w.form->findChildren<HelpWindow*>().size(), 1);
+    QVERIFY(help->isVisible());
+}
+
+void SettingsTest::platformViewerRefusesMissingFile()
+{
+    QTemporaryDir dir;
+    QtHelpViewer viewer;
+    QVERIFY(!viewer.showContents(nullptr, dir.filePath(QStringLiteral("baud.hlp"))));
+    // A folder of that name is no help file either.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("baud.hlp")));
+    QVERIFY(!viewer.showContents(nullptr, dir.filePath(QStringLiteral("baud.hlp"))));
+}
+
+QTEST_MAIN(SettingsTest)
+#include "tst_settings.moc"
