@@ -73,10 +73,11 @@ class ScriptedHelp final : public HelpViewer
 public:
     bool canShow = true;
     QStringList shown;
-    bool showContents(QWidget*, const QString& helpFile) override
+    void showContents(QWidget*, const QString& helpFile, std::function<void()> unavailable) override
     {
         shown << helpFile;
-        return canShow;
+        if (!canShow)
+            unavailable();
     }
 };
 
@@ -140,7 +141,7 @@ private slots:
     void helpPath();
     void helpShownByViewer();
     void helpFallsBackToOwnWindow();
-    void platformViewerRefusesMissingFile();
+    void platformViewerReportsWhatCannotBeShown();
 };
 
 void SettingsTest::storeLivesInTheIsolatedFolder()
@@ -474,14 +475,56 @@ void SettingsTest::helpFallsBackToOwnWindow()
     QVERIFY(help->isVisible());
 }
 
-void SettingsTest::platformViewerRefusesMissingFile()
+void SettingsTest::platformViewerReportsWhatCannotBeShown()
 {
     QTemporaryDir dir;
-    QtHelpViewer viewer;
-    QVERIFY(!viewer.showContents(nullptr, dir.filePath(QStringLiteral("baud.hlp"))));
-    // A folder of that name is no help file either.
+    const QString helpFile = dir.filePath(QStringLiteral("baud.hlp"));
+    const QString marker = dir.filePath(QStringLiteral("opened"));
+    QWidget owner;
+    int unavailable = 0;
+    const auto show = [&](QtHelpViewer& viewer, const QString& file) {
+        viewer.showContents(&owner, file, [&] { ++unavailable; });
+    };
+    // An opener that records what it was given and exits with the status asked for.
+    const auto opener = [&](int status) {
+        return QtHelpViewer(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("printf %s \"$1\" > '%1'; exit %2").arg(marker).arg(status),
+             QStringLiteral("sh")});
+    };
+
+    QtHelpViewer failing = opener(3);
+    show(failing, helpFile);
+    QCOMPARE(unavailable, 1); // no file: nothing is started
+    QVERIFY(!QFile::exists(marker));
+
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("baud.hlp")));
-    QVERIFY(!viewer.showContents(nullptr, dir.filePath(QStringLiteral("baud.hlp"))));
+    show(failing, helpFile);
+    QCOMPARE(unavailable, 2); // a folder is no help file either
+    QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("baud.hlp")));
+
+    {
+        QFile file(helpFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    show(failing, helpFile);
+    QTRY_COMPARE_WITH_TIMEOUT(unavailable, 3, 20000);
+    QFile opened(marker);
+    QVERIFY(opened.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLocal8Bit(opened.readAll()), helpFile);
+    opened.close();
+
+    QVERIFY(QFile::remove(marker));
+    QtHelpViewer working = opener(0);
+    show(working, helpFile);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
+    QTest::qWait(300);
+    QCOMPARE(unavailable, 3);
+
+    QtHelpViewer missing(dir.filePath(QStringLiteral("no-such-opener")));
+    show(missing, helpFile);
+    QTRY_COMPARE_WITH_TIMEOUT(unavailable, 4, 20000);
 }
 
 QTEST_MAIN(SettingsTest)

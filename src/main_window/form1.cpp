@@ -574,12 +574,14 @@ void Form1::mnuContents_Click()
 {
     const QString path =
         helpFilePath(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
-    if (m_help->showContents(this, path))
-        return;
-    // Never nothing: without the file or a viewer for it, the program explains itself.
+    m_help->showContents(this, path, [this, path] { showOwnHelp(path); });
+}
+
+void Form1::showOwnHelp(const QString& lookedUpPath)
+{
     if (!m_helpWindow)
         m_helpWindow = new HelpWindow(this);
-    m_helpWindow->setLookedUpPath(path);
+    m_helpWindow->setLookedUpPath(lookedUpPath);
     m_helpWindow->show();
     m_helpWindow->raise();
     m_helpWindow->activateWindow();

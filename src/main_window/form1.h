@@ -70,6 +70,8 @@ private:
     void Form_Load();
     // Stops a reception, then saves the port choice.
     void Form_Unload();
+    // Without the help file or anything to show it, the program explains itself.
+    void showOwnHelp(const QString& lookedUpPath);
     void SPort_Click(int index);
     void Buart_Click(int index);
     void selectSPort(int index);

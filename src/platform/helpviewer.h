@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 // The platform's way of showing a help file, reached through this interface so that tests can
@@ -11,6 +13,8 @@ class HelpViewer
 public:
     virtual ~HelpViewer() = default;
 
-    // Shows the help file at its contents. False when nothing could show it.
-    virtual bool showContents(QWidget* owner, const QString& helpFile) = 0;
+    // Shows the help file at its contents. `unavailable` runs, at once or later, when nothing
+    // could show it; it does not run once `owner` is gone.
+    virtual void showContents(QWidget* owner, const QString& helpFile,
+                              std::function<void()> unavailable) = 0;
 };
