@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace {
 
 // What the store file holds, read independently of the program's own store.
@@ -264,6 +266,15 @@ void SettingsTest::handEditedValues()
 
 void SettingsTest::roundTrip()
 {
+    writeRawStore("[CommSet]\nPort=2\n; kept by hand\n");
+    const auto inode = [] {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(storeFile()).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t before = inode();
+    QVERIFY(before != 0);
     {
         Window w;
         w.click(QStringLiteral("SPort0"));
@@ -276,6 +287,9 @@ void SettingsTest::roundTrip()
     QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("38400,N,8,1")));
     QVERIFY(!stored.device1 && !stored.device2);
+    // Saved by writing a new file and renaming it over the old one, never in place.
+    QVERIFY(inode() != 0);
+    QVERIFY(inode() != before);
 
     Window next;
     QCOMPARE(next.checkedPort(), QStringLiteral("SPort0"));
