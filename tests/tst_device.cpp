@@ -17,6 +17,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -104,6 +106,12 @@ public:
     // Starts the device and waits for its first line, which names the device.
     bool start(const QStringList& arguments)
     {
+        // As from a terminal: a test runner started in the background ignores Ctrl-C, which the
+        // device would then ignore too.
+        m_process.setChildProcessModifier([] {
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(signal, SIG_DFL);
+        });
         m_process.start(devicePath, arguments);
         if (!m_process.waitForStarted(5000))
             return false;

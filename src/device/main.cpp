@@ -33,12 +33,18 @@ int main(int argc, char* argv[])
 
     // Ctrl-C, SIGTERM and a closed terminal end the loop through a descriptor, so that it can
     // save what is arriving and remove the link; a reader of our output that went away must not
-    // end us.
+    // end us. A signal that we were started ignoring stays ignored (a shell ignores Ctrl-C for
+    // the jobs it starts in the background, nohup ignores hang-ups): blocked, it would reach the
+    // descriptor all the same.
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current = {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         sigaddset(&stopSignals, signal);
+    }
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (stopFd < 0) {
