@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps configure build run test test-sanitize bench install format clean
+.PHONY: deps configure build run run-hardware test test-sanitize bench install format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -13,7 +13,13 @@ configure: deps
 build: configure
 	cmake --build --preset $(PRESET)
 
+# The window with COM1 attached to the virtual device (marlune-device), stopped when the window
+# closes. DEVICE_ARGS passes options to the device, ARGS to the window.
 run: build
+	DEVICE_ARGS="$(DEVICE_ARGS)" bash scripts/run-with-device.sh $(BUILD_DIR) $(ARGS)
+
+# The window alone, for real hardware: make run-hardware ARGS="--com1 /dev/ttyUSB0"
+run-hardware: build
 	$(BUILD_DIR)/src/app/marlune $(ARGS)
 
 test: build

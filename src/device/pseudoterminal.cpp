@@ -1,0 +1,238 @@
+#include "device/pseudoterminal.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+struct SpeedCode
+{
+    speed_t code;
+    long bitsPerSecond;
+};
+
+constexpr std::array<SpeedCode, 30> standardSpeeds{{
+    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+    {B3500000, 3500000}, {B4000000, 4000000},
+}};
+
+speed_t speedCode(long bitsPerSecond)
+{
+    for (const SpeedCode& speed : standardSpeeds) {
+        if (speed.bitsPerSecond == bitsPerSecond)
+            return speed.code;
+    }
+    return B9600;
+}
+
+std::string systemError(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+} // namespace
+
+PseudoTerminal::~PseudoTerminal()
+{
+    removeLink();
+    for (int fd : {m_watch, m_master}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+bool PseudoTerminal::create(long initialSpeed, std::string* error)
+{
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, speedCode(initialSpeed));
+    char name[256] = {};
+    int slave = -1;
+    if (::openpty(&m_master, &slave, name, &raw, nullptr) != 0) {
+        *error = systemError("cannot make a pseudo-terminal");
+        return false;
+    }
+    // The slave keeps its settings while closed, for whoever opens it next.
+    ::close(slave);
+    m_path = name;
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+
+    m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, m_path.c_str(),
+                                            IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(m_watch);
+        m_watch = -1;
+    }
+    if (m_watch < 0) {
+        std::fprintf(stderr,
+                     "marlune-device: cannot watch %s for opens (%s); looking every 100 ms "
+                     "instead\n",
+                     m_path.c_str(), std::strerror(errno));
+    }
+    return true;
+}
+
+bool PseudoTerminal::makeLink(const std::string& path, std::string* error)
+{
+    struct stat existing = {};
+    if (::lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            *error = path + " exists and is not a symbolic link; it is left alone";
+            return false;
+        }
+        // A link left by an earlier run (one that was killed, say).
+        if (::unlink(path.c_str()) != 0) {
+            *error = systemError("cannot replace the link " + path);
+            return false;
+        }
+    }
+    if (::symlink(m_path.c_str(), path.c_str()) != 0) {
+        *error = systemError("cannot make the link " + path);
+        return false;
+    }
+    m_link = path;
+    return true;
+}
+
+void PseudoTerminal::removeLink()
+{
+    if (m_link.empty())
+        return;
+    // Only our own: a later run may have put its link in the same place.
+    char target[4096];
+    const ssize_t length = ::readlink(m_link.c_str(), target, sizeof target - 1);
+    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == m_path)
+        ::unlink(m_link.c_str());
+    m_link.clear();
+}
+
+std::vector<PseudoTerminal::Change> PseudoTerminal::takeChanges()
+{
+    std::vector<Change> changes;
+    const Notifications seen = takeNotifications();
+    const bool open = slaveIsOpen();
+    if (open != m_open)
+        changes.push_back(open ? Change::Opened : Change::Closed);
+    else if (!open && seen.opened)
+        changes = {Change::Opened, Change::Closed}; // too short to be seen open
+    else if (open && seen.closedThenOpened)
+        changes = {Change::Closed, Change::Opened}; // closed and opened again at once
+    m_open = open;
+    if (std::find(changes.begin(), changes.end(), Change::Closed) != changes.end()) {
+        resetSlave();
+        // Opened again meanwhile: the notification went with those of our own open.
+        if (!m_open && slaveIsOpen()) {
+            m_open = true;
+            changes.push_back(Change::Opened);
+        }
+    }
+    return changes;
+}
+
+bool PseudoTerminal::slaveIsOpen() const
+{
+    pollfd p{m_master, 0, 0};
+    return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+}
+
+PseudoTerminal::Notifications PseudoTerminal::takeNotifications()
+{
+    Notifications seen;
+    if (m_watch < 0)
+        return seen;
+    bool closed = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t length = ::read(m_watch, buffer, sizeof buffer);
+        if (length < 0 && errno == EINTR)
+            continue;
+        if (length <= 0)
+            return seen;
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE))
+                closed = true;
+            if (event->mask & IN_OPEN) {
+                seen.opened = true;
+                seen.closedThenOpened = seen.closedThenOpened || closed;
+            }
+        }
+    }
+}
+
+void PseudoTerminal::resetSlave()
+{
+    const int slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0) {
+        if (errno == EBUSY && !slaveIsOpen()) {
+            std::fprintf(stderr,
+                         "marlune-device: %s was left in exclusive use by a program that ended "
+                         "without closing it (killed?); only root can open it again until "
+                         "marlune-device is restarted\n",
+                         m_path.c_str());
+        }
+        takeNotifications();
+        return;
+    }
+    ::ioctl(slave, TIOCNXCL);
+    ::tcflush(slave, TCIFLUSH);
+    ::close(slave);
+    takeNotifications(); // our own open
+}
+
+long PseudoTerminal::programSpeed() const
+{
+    termios line{};
+    if (::tcgetattr(m_master, &line) != 0)
+        return 0;
+    const speed_t code = ::cfgetospeed(&line);
+    for (const SpeedCode& speed : standardSpeeds) {
+        if (speed.code == code)
+            return speed.bitsPerSecond;
+    }
+    return 0;
+}
+
+ssize_t PseudoTerminal::read(char* buffer, std::size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, size);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN ? 0 : -1;
+    }
+}
+
+ssize_t PseudoTerminal::write(const char* data, std::size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::write(m_master, data, size);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN ? 0 : -1;
+    }
+}
