@@ -13,7 +13,7 @@ configure: deps
 build: configure
 	cmake --build --preset $(PRESET)
 
-# The window with COM1 attached to the virtual device (marlune-device), stopped when the window
+# The window with COM1 and COM2 attached to the virtual device (marlune-device), stopped when the window
 # closes. DEVICE_ARGS passes options to the device, ARGS to the window.
 run: build
 	DEVICE_ARGS="$(DEVICE_ARGS)" bash scripts/run-with-device.sh $(BUILD_DIR) $(ARGS)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# `make run`: the window with COM1 attached to the virtual device (marlune-device), for trying
+# `make run`: the window with COM1 and COM2 attached to the virtual device (marlune-device), for trying
 # the program without hardware. The device runs in the background while the window is open and
 # is stopped when it closes.
 #
@@ -48,10 +48,11 @@ if [[ -z $device ]]; then
 fi
 
 cat <<MESSAGE
-Virtual device on $device, attached to COM1. It stores each file the window sends in
+Virtual device on $device, attached to COM1 and COM2. It stores each file the window sends in
   $store
 and plays the last one back after "Receive File" (wait a second). Its line runs at the
 speed chosen under "Baud". Its events are shown here and kept in $log.
 MESSAGE
 
-"$app_bin" --com1 "$device" "$@"
+# Both port numbers, so the device answers whichever port the window has selected.
+"$app_bin" --com1 "$device" --com2 "$device" "$@"
