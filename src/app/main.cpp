@@ -1,33 +1,35 @@
 #include "app/commandline.h"
+#include "app/transfercommand.h"
 #include "main_window/form1.h"
 #include "platform/qtfiledialog.h"
 #include "platform/qtmessageservice.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
 
-int main(int argc, char* argv[])
+namespace {
+
+int reportUsageError(const CommandLine& commandLine)
 {
-#ifdef SIGXFSZ
-    // A file that reaches the size limit must fail its write with an error we can report,
-    // not kill the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
+    const char* command = commandLine.command == CommandLine::Command::Send      ? " send"
+                          : commandLine.command == CommandLine::Command::Receive ? " receive"
+                                                                                 : "";
+    std::fprintf(stderr, "marlune: %s\nRun \"marlune%s --help\" for the options.\n",
+                 qPrintable(commandLine.error), command);
+    return CommandLine::exitUsage;
+}
+
+int runWindow(int argc, char* argv[])
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("marlune"));
-
+    // Parsed only now: the window system has taken its own options (-platform, -style) away.
     const CommandLine commandLine = CommandLine::parse(QApplication::arguments());
-    if (!commandLine.error.isEmpty()) {
-        std::fprintf(stderr, "%s\n\n%s", qPrintable(commandLine.error),
-                     qPrintable(commandLine.helpText));
-        return 2;
-    }
-    if (commandLine.helpRequested) {
-        std::fputs(qPrintable(commandLine.helpText), stdout);
-        return 0;
-    }
+    if (!commandLine.error.isEmpty())
+        return reportUsageError(commandLine);
 
     QtFileDialog dialog;
     QtMessageService messages;
@@ -36,4 +38,32 @@ int main(int argc, char* argv[])
         window.serialPort().setDevice(it.key(), it.value());
     window.show();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+#ifdef SIGXFSZ
+    // A file that reaches the size limit must fail its write with an error we can report,
+    // not kill the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Decided before any application object exists: the commands run without a display.
+    if (CommandLine::opensWindow(arguments))
+        return runWindow(argc, argv);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("marlune"));
+    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
+    if (!commandLine.error.isEmpty())
+        return reportUsageError(commandLine);
+    if (commandLine.helpRequested) {
+        std::fputs(qPrintable(commandLine.helpText), stdout);
+        return CommandLine::exitSuccess;
+    }
+    return runTransferCommand(commandLine);
 }

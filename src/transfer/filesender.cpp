@@ -78,6 +78,7 @@ void FileSender::sendNextChunk()
         return;
     }
     m_sent += got;
+    emit chunkSent(QByteArrayView(m_buffer.constData(), got));
     emit progress(m_sent);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -30,6 +31,9 @@ public:
 signals:
     // Another chunk was handed to the port; `sent` counts every byte handed over so far.
     void progress(qint64 sent);
+    // The bytes just handed to the port, reported before `progress`; for whoever wants to
+    // follow the content (a checksum, say). The view is valid only during the call.
+    void chunkSent(QByteArrayView chunk);
     // Every byte of the file has left the line.
     void finished();
     // Reading the file failed; nothing unread was sent, and sending has stopped.

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QIODevice;
+
+// Shows how a transfer goes, on standard error in the program. On a terminal one line is
+// redrawn in place at most ten times a second (bytes, percent and a bar when the total is
+// known, rate, time left); elsewhere a plain line every two seconds, so a short transfer writes
+// only its summary. Nothing is held per byte: memory stays the same whatever the size.
+class ProgressPrinter : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Style
+    {
+        Live,  // a terminal: one line redrawn with a carriage return
+        Lines, // a file or a pipe: whole lines only
+    };
+
+    ProgressPrinter(QIODevice& out, Style style, QObject* parent = nullptr);
+
+    // Live for a terminal, Lines otherwise.
+    static Style styleFor(int fd);
+
+    // Shown until `start` on a terminal, such as "waiting for the first byte"; nothing elsewhere.
+    void showWaiting(const QString& text);
+    // The transfer begins now. `total` is -1 when the size is not known in advance; `verb`
+    // names what happens to the bytes, such as "sent".
+    void start(qint64 total, const QString& verb);
+    void update(qint64 done);
+    // A line of its own, such as an error, without garbling the live line.
+    void message(const QString& text);
+    // Ends the display with the summary line.
+    void finish(const QString& summary);
+
+    static QString formatBytes(qint64 bytes);
+    // "1.2 MiB/s"; empty when too little time passed to tell.
+    static QString formatRate(qint64 bytes, qint64 ms);
+    // "0:07", "12:34", "1:02:03".
+    static QString formatDuration(qint64 seconds);
+
+private:
+    void tick();
+    QString statusText(bool live) const;
+    void write(const QString& text);
+    void clearLiveLine();
+
+    QIODevice& m_out;
+    Style m_style;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_total = -1;
+    qint64 m_done = 0;
+    qint64 m_lastChangeMs = 0;
+    qint64 m_printedDone = 0;
+    QString m_verb;
+    bool m_liveLineShown = false;
+    QString m_waitingText;
+};

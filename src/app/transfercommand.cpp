@@ -1,0 +1,82 @@
+#include "app/transfercommand.h"
+
+#include "app/clireceiver.h"
+#include "app/clisender.h"
+#include "app/commandline.h"
+#include "app/progressprinter.h"
+#include "app/signalwatcher.h"
+#include "main_window/commsettings.h"
+#include "platform/serialport.h"
+#include "platform/settingsstore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// The port as the window left it, with what the command line changes for this run.
+void configurePort(SerialPort& port, const CommandLine& commandLine)
+{
+    const SettingsStore store(CommSettings::application);
+    const QMap<int, QString> stored = CommSettings::storedDevices(store);
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        port.setDevice(it.key(), it.value());
+    for (auto it = commandLine.devices.cbegin(); it != commandLine.devices.cend(); ++it)
+        port.setDevice(it.key(), it.value());
+    port.setCommPort(commandLine.port.value_or(CommSettings::storedPort(store)));
+    const QString settings = commandLine.baud ? QStringLiteral("%1,N,8,1").arg(*commandLine.baud)
+                                              : CommSettings::storedBaud(store);
+    if (!port.setSettings(settings))
+        port.setSettings(CommSettings::defaultBaud);
+}
+
+} // namespace
+
+int runTransferCommand(const CommandLine& commandLine)
+{
+    SerialPort port;
+    configurePort(port, commandLine);
+
+    QFile errorOutput;
+    errorOutput.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::DontCloseHandle);
+    ProgressPrinter progress(errorOutput, ProgressPrinter::styleFor(STDERR_FILENO));
+
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+    if (!watcher.isValid()) {
+        progress.message(QStringLiteral("marlune: cannot watch for Ctrl-C; giving up."));
+        return CommandLine::exitFailure;
+    }
+    const auto signalName = [](int number) {
+        return QString::fromLatin1(SignalWatcher::name(number));
+    };
+
+    QString error;
+    bool started = false;
+    CliSender sender(port, progress);
+    // Made for a send too: as in the window, the receiver then throws away whatever the device
+    // sends back, which nothing else would read.
+    CliReceiver receiver(port, progress);
+    if (commandLine.command == CommandLine::Command::Send) {
+        QObject::connect(&sender, &CliSender::done, &sender, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        QObject::connect(&watcher, &SignalWatcher::received, &sender,
+                         [&](int number) { sender.interrupt(signalName(number)); });
+        started = sender.start(commandLine.file, &error);
+    } else {
+        QObject::connect(&receiver, &CliReceiver::done, &receiver, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        QObject::connect(&watcher, &SignalWatcher::received, &receiver,
+                         [&](int number) { receiver.stop(signalName(number)); });
+        started = receiver.start(commandLine.file, commandLine.force,
+                                 {commandLine.idleMs, commandLine.maxBytes}, &error);
+    }
+    if (!started) {
+        progress.message(QStringLiteral("marlune: ") + error);
+        return CommandLine::exitFailure;
+    }
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,566 @@
+// The command line for scripts, run as a script runs it: `marlune send` and `marlune receive` as
+// child processes, with a raw pseudo-terminal standing in for the device.
+#include "app/commandline.h"
+#include "isolatedsettings.h"
+#include "main_window/commsettings.h"
+#include "marlunerun.h"
+#include "platform/settingsstore.h"
+#include "ptypair.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = char(generator.bounded(256));
+    return bytes;
+}
+
+QByteArray everyByteValue()
+{
+    QByteArray bytes;
+    for (int round = 0; round < 2; ++round) {
+        for (int value = 0; value < 256; ++value)
+            bytes.append(char(value));
+    }
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+qint64 fileSize(const QString& path)
+{
+    return QFileInfo(path).size();
+}
+
+QString sha256(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// The far end is COM1 for the run.
+QStringList onPort(const PtyPair& device)
+{
+    return {QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--com1"),
+            device.devicePath()};
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    // Test data names files as "DIR/name"; the folder of a case exists only once it runs.
+    QStringList inDir(QStringList texts) const
+    {
+        for (QString& text : texts)
+            text.replace(QStringLiteral("DIR/"), m_dir->path() + QLatin1Char('/'));
+        return texts;
+    }
+
+    static void transferData()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("small") << QByteArray("Hello, device!\r\n");
+        QTest::newRow("every byte value") << everyByteValue();
+        QTest::newRow("3 MiB") << randomBytes(3 * 1024 * 1024 + 77, 5);
+    }
+
+private slots:
+    void init()
+    {
+        // A fresh folder for each case, so no file is left over from another.
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void cleanup()
+    {
+        // Each test starts from no stored settings.
+        QFile::remove(SettingsStore(CommSettings::application).fileName());
+    }
+
+    void sendPutsTheFileOnTheLineUnchanged_data() { transferData(); }
+    void sendPutsTheFileOnTheLineUnchanged()
+    {
+        QFETCH(QByteArray, data);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("in.bin"));
+        QVERIFY(writeFile(file, data));
+
+        MarluneRun run(QStringList{QStringLiteral("send"), file} + onPort(device));
+        const QByteArray arrived = device.readExactly(data.size(), 60000);
+        QVERIFY2(run.waitForExit(), qPrintable(run.errorText()));
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QCOMPARE(arrived.size(), data.size());
+        QVERIFY(arrived == data);
+        QVERIFY(device.readAvailable().isEmpty()); // nothing added after the file
+
+        // Not a terminal: a short send writes its summary and nothing else.
+        const QStringList lines = run.errorText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Sent %1 bytes").arg(data.size())),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[0].endsWith(QStringLiteral("SHA-256 ") + sha256(data)),
+                 qPrintable(lines[0]));
+    }
+
+    void receiveStoresEveryByte_data() { transferData(); }
+    void receiveStoresEveryByte()
+    {
+        QFETCH(QByteArray, data);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("out.bin"));
+
+        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--idle"),
+                                   QStringLiteral("0.3")} +
+                       onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        QVERIFY(device.write(data, 60000));
+        if (data.isEmpty()) // no first byte: only a stop ends it
+            run.sendSignal(SIGTERM);
+        QVERIFY2(run.waitForExit(), qPrintable(run.errorText()));
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        const QByteArray stored = readFile(file);
+        QCOMPARE(stored.size(), data.size());
+        QVERIFY(stored == data);
+        const QString summary = run.errorText().trimmed().split(QLatin1Char('\n')).last();
+        QVERIFY2(summary.startsWith(QStringLiteral("Received %1 bytes").arg(data.size())),
+                 qPrintable(summary));
+        QVERIFY2(summary.contains(data.isEmpty() ? QStringLiteral("ended by SIGTERM")
+                                                 : QStringLiteral("ended by --idle")),
+                 qPrintable(summary));
+        QVERIFY2(summary.endsWith(QStringLiteral("SHA-256 ") + sha256(data)), qPrintable(summary));
+    }
+
+    void maxBytesEndsWithExactlyThatMany_data()
+    {
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("maxBytes");
+        // Little enough to fit into the pty at once, so the test never waits on a full line.
+        QTest::newRow("inside the data") << 12000 << 4321;
+        // The last part of a reception waits in the port below a whole block; it counts too.
+        QTest::newRow("all of it") << 1000 << 1000;
+    }
+    void maxBytesEndsWithExactlyThatMany()
+    {
+        QFETCH(int, written);
+        QFETCH(int, maxBytes);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("capped.bin"));
+        const QByteArray data = randomBytes(written, 7);
+
+        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--max-bytes"),
+                                   QString::number(maxBytes)} +
+                       onPort(device));
+        QVERIFY(device.write(data));
+        QVERIFY2(run.waitForExit(), qPrintable(run.errorText()));
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QCOMPARE(readFile(file), data.left(maxBytes));
+        const QString text = run.errorText();
+        QVERIFY2(text.contains(QStringLiteral("ended by --max-bytes; SHA-256 ") +
+                               sha256(data.left(maxBytes))),
+                 qPrintable(text));
+    }
+
+    void idleCountsOnlyFromTheFirstByte()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("late.bin"));
+        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--idle"),
+                                   QStringLiteral("0.2")} +
+                       onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        // Several idle times pass before the device says anything; the reception still waits.
+        QVERIFY2(!run.waitForExit(1000), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(device.write("late but welcome"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QCOMPARE(readFile(file), QByteArray("late but welcome"));
+    }
+
+    void stopSignalKeepsEveryByte_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("SIGTERM");
+        QTest::newRow("Ctrl-C") << int(SIGINT) << QStringLiteral("SIGINT");
+    }
+    void stopSignalKeepsEveryByte()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, name);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("stopped.bin"));
+        // Not a whole number of blocks: the last part still waits in the port at the stop.
+        const QByteArray data = randomBytes(200 * 1024 + 123, 11);
+
+        MarluneRun run(QStringList{QStringLiteral("receive"), file} + onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        QVERIFY(device.write(data));
+        QTRY_VERIFY_WITH_TIMEOUT(fileSize(file) > data.size() - 512, 20000);
+        run.sendSignal(signalNumber);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        const QByteArray stored = readFile(file);
+        QCOMPARE(stored.size(), data.size());
+        QVERIFY(stored == data);
+        QVERIFY2(run.errorText().contains(QStringLiteral("ended by ") + name),
+                 qPrintable(run.errorText()));
+    }
+
+    void killedReceiverLeavesAnUnchangedPrefix()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("killed.bin"));
+        const QByteArray data = randomBytes(8 * 1024 * 1024, 13);
+        constexpr qint64 chunk = 8192;
+
+        MarluneRun run(QStringList{QStringLiteral("receive"), file} + onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        qint64 written = 0;
+        while (written < data.size() && fileSize(file) < 256 * 1024) {
+            QVERIFY(device.write(data.mid(written, chunk)));
+            written += chunk;
+        }
+        QVERIFY2(fileSize(file) >= 256 * 1024, "the reception never got going");
+        run.sendSignal(SIGKILL);
+        QVERIFY(run.waitForExit());
+
+        const QByteArray stored = readFile(file);
+        QVERIFY(stored.size() >= 256 * 1024);
+        QVERIFY(stored.size() <= written);
+        QVERIFY2(stored == data.left(stored.size()), "the file is not a prefix of the line's data");
+    }
+
+    void sendStopsOnSignalAndSaysHowFarItGot()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("long.bin"));
+        const QByteArray data = randomBytes(2 * 1024 * 1024, 17);
+        QVERIFY(writeFile(file, data));
+
+        MarluneRun run(QStringList{QStringLiteral("send"), file} + onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        // The device reads nothing more, so the line fills and the send waits.
+        QByteArray arrived = device.readExactly(1);
+        QVERIFY(!arrived.isEmpty());
+        run.sendSignal(SIGTERM);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        arrived += device.readAvailable();
+
+        const QString text = run.errorText();
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("Stopped by SIGTERM after (\\d+) of (\\d+) bytes "
+                                              "were sent"))
+                .match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        const qint64 sent = match.captured(1).toLongLong();
+        QCOMPARE(match.captured(2).toLongLong(), qint64(data.size()));
+        QVERIFY2(sent < data.size(), qPrintable(text));
+        QVERIFY(arrived.size() <= sent);
+        QVERIFY(arrived == data.left(arrived.size()));
+    }
+
+    void refusesToOverwriteUnlessForced()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("precious.bin"));
+        QVERIFY(writeFile(file, "precious data"));
+
+        {
+            MarluneRun run(QStringList{QStringLiteral("receive"), file} + onPort(device));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd()));
+            QVERIFY2(run.errorText().contains(file + QStringLiteral(" is not empty; use --force")),
+                     qPrintable(run.errorText()));
+            QCOMPARE(readFile(file), QByteArray("precious data"));
+        }
+        {
+            // Forced, but the port does not open: the file keeps its data.
+            MarluneRun run({QStringLiteral("receive"), file, QStringLiteral("--force"),
+                            QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--com1"),
+                            path(QStringLiteral("no-such-device"))});
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd()));
+            QCOMPARE(readFile(file), QByteArray("precious data"));
+        }
+        {
+            MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--force"),
+                                       QStringLiteral("--idle"), QStringLiteral("0.2")} +
+                           onPort(device));
+            QVERIFY(device.write("new"));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QCOMPARE(readFile(file), QByteArray("new"));
+        }
+    }
+
+    void usageErrorsExitWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("says");
+        const QString out = QStringLiteral("DIR/out.bin");
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("fetch"), out} << "fetch";
+        QTest::newRow("no file") << QStringList{QStringLiteral("send")} << "needs a FILE";
+        QTest::newRow("two files")
+            << QStringList{QStringLiteral("send"), out, out} << "Unexpected argument";
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--fast")} << "fast";
+        QTest::newRow("option without value")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--idle")} << "idle";
+        QTest::newRow("port 3") << QStringList{QStringLiteral("send"), out,
+                                               QStringLiteral("--port"), QStringLiteral("3")}
+                                << "--port must be 1 or 2";
+        QTest::newRow("odd speed") << QStringList{QStringLiteral("send"), out,
+                                                  QStringLiteral("--baud"), QStringLiteral("12345")}
+                                   << "--baud must be one of";
+        QTest::newRow("speed not a number")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--baud=fast")}
+            << "--baud must be one of";
+        QTest::newRow("idle 0") << QStringList{QStringLiteral("receive"), out,
+                                               QStringLiteral("--idle"), QStringLiteral("0")}
+                                << "--idle must be";
+        QTest::newRow("idle not a number")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--idle=soon")}
+            << "--idle must be";
+        QTest::newRow("negative max-bytes")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--max-bytes"),
+                           QStringLiteral("-5")}
+            << "--max-bytes must be";
+        QTest::newRow("fractional max-bytes")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--max-bytes=1.5")}
+            << "--max-bytes must be";
+        QTest::newRow("receive option on send")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--force")}
+            << "--force belongs to the receive command";
+        QTest::newRow("transfer option on the window")
+            << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
+            << "--baud belongs to the send and receive commands";
+    }
+    void usageErrorsExitWithTwo()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        MarluneRun run(inDir(arguments));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(2), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(says), qPrintable(run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("--help")), qPrintable(run.errorText()));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("out.bin"))));
+    }
+
+    void commandLineReadsOptionsAroundTheCommand()
+    {
+        const CommandLine line = CommandLine::parse(
+            {QStringLiteral("marlune"), QStringLiteral("--com2"), QStringLiteral("/dev/b"),
+             QStringLiteral("receive"), QStringLiteral("--idle"), QStringLiteral("1.5"),
+             QStringLiteral("file.bin"), QStringLiteral("--max-bytes=100"),
+             QStringLiteral("--force"), QStringLiteral("--com1"), QStringLiteral("/dev/a"),
+             QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--baud"),
+             QStringLiteral("115200")});
+        QVERIFY2(line.error.isEmpty(), qPrintable(line.error));
+        QCOMPARE(line.command, CommandLine::Command::Receive);
+        QCOMPARE(line.file, QStringLiteral("file.bin"));
+        QCOMPARE(line.devices.value(1), QStringLiteral("/dev/a"));
+        QCOMPARE(line.devices.value(2), QStringLiteral("/dev/b"));
+        QCOMPARE(line.port, std::optional<int>(1));
+        QCOMPARE(line.baud, std::optional<qint32>(115200));
+        QCOMPARE(line.idleMs, std::optional<qint64>(1500));
+        QCOMPARE(line.maxBytes, std::optional<qint64>(100));
+        QVERIFY(line.force);
+
+        // A file name that looks like an option, after "--".
+        const CommandLine dashed =
+            CommandLine::parse({QStringLiteral("marlune"), QStringLiteral("send"),
+                                QStringLiteral("--"), QStringLiteral("--odd-name")});
+        QVERIFY2(dashed.error.isEmpty(), qPrintable(dashed.error));
+        QCOMPARE(dashed.file, QStringLiteral("--odd-name"));
+        QVERIFY(!dashed.port && !dashed.baud && !dashed.idleMs && !dashed.maxBytes);
+
+        // The window keeps its own line, including options of the window system.
+        QVERIFY(CommandLine::opensWindow({QStringLiteral("marlune")}));
+        QVERIFY(CommandLine::opensWindow(
+            {QStringLiteral("marlune"), QStringLiteral("--com1"), QStringLiteral("/dev/a")}));
+        QVERIFY(CommandLine::opensWindow(
+            {QStringLiteral("marlune"), QStringLiteral("-platform"), QStringLiteral("offscreen")}));
+        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--com1"),
+                                           QStringLiteral("/dev/a"), QStringLiteral("send"),
+                                           QStringLiteral("x")}));
+        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--help")}));
+        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--bogus")}));
+    }
+
+    void helpExplainsEveryOption_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("general") << QStringList{QStringLiteral("--help")}
+                                 << QStringList{"send FILE", "receive FILE", "--com1", "--com2"};
+        QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
+                              << QStringList{"--port", "--baud", "--com1", "--com2", "Exit status"};
+        QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("-h")}
+                                 << QStringList{"--port",  "--baud", "--idle", "--max-bytes",
+                                                "--force", "--com1", "--com2", "Exit status"};
+    }
+    void helpExplainsEveryOption()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, options);
+        MarluneRun run(arguments);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        const QString help = run.outputText();
+        for (const QString& option : options)
+            QVERIFY2(help.contains(option), qPrintable(option + QStringLiteral(" in:\n") + help));
+    }
+
+    void transferFailuresExitWithOne_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("says");
+        const QString missingDevice = QStringLiteral("DIR/no-such-device");
+        const QString missingFile = QStringLiteral("DIR/no-such-file.bin");
+        const QString existing = QStringLiteral("DIR/exists.bin");
+        const QString inMissingFolder = QStringLiteral("DIR/no-such-folder/out.bin");
+        QTest::newRow("send: no device")
+            << QStringList{QStringLiteral("send"),   existing,
+                           QStringLiteral("--com2"), missingDevice,
+                           QStringLiteral("--port"), QStringLiteral("2")}
+            << QStringList{QStringLiteral("COM2 (") + missingDevice + QLatin1Char(')')};
+        QTest::newRow("send: no file") << QStringList{QStringLiteral("send"),   missingFile,
+                                                      QStringLiteral("--com1"), missingDevice,
+                                                      QStringLiteral("--port"), QStringLiteral("1")}
+                                       << QStringList{missingFile};
+        QTest::newRow("receive: no device")
+            << QStringList{QStringLiteral("receive"), QStringLiteral("DIR/new.bin"),
+                           QStringLiteral("--com1"),  missingDevice,
+                           QStringLiteral("--port"),  QStringLiteral("1")}
+            << QStringList{QStringLiteral("COM1 (") + missingDevice + QLatin1Char(')')};
+        QTest::newRow("receive: no folder")
+            << QStringList{QStringLiteral("receive"), inMissingFolder,
+                           QStringLiteral("--com1"),  missingDevice,
+                           QStringLiteral("--port"),  QStringLiteral("1")}
+            << QStringList{inMissingFolder};
+    }
+    void transferFailuresExitWithOne()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, says);
+        QVERIFY(writeFile(path(QStringLiteral("exists.bin")), "data"));
+        MarluneRun run(inDir(arguments));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        const QStringList lines = run.errorText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        for (const QString& text : inDir(says))
+            QVERIFY2(lines[0].contains(text), qPrintable(lines[0]));
+        // A reception that could not start leaves no file behind.
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("new.bin"))));
+    }
+
+    void lostDeviceEndsTheReceptionWithWhatArrived()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("lost.bin"));
+        const QByteArray data = randomBytes(5000, 19);
+        MarluneRun run(QStringList{QStringLiteral("receive"), file} + onPort(device));
+        QVERIFY(device.write(data));
+        QTRY_VERIFY_WITH_TIMEOUT(fileSize(file) > 4096, 20000);
+        device.closeMaster();
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("COM1 (") + device.devicePath()),
+                 qPrintable(run.errorText()));
+        const QByteArray stored = readFile(file);
+        QVERIFY(stored.size() > 4096);
+        QVERIFY(stored == data.left(stored.size()));
+    }
+
+    void storedPortAndSpeedAreTheDefaults()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString stale = path(QStringLiteral("stale-device"));
+        SettingsStore store(CommSettings::application);
+        CommSettings::savePort(store, 1);
+        CommSettings::saveBaud(store, QStringLiteral("4800,N,8,1"));
+        CommSettings::saveDevices(store, {{1, stale}});
+        QVERIFY(store.sync(nullptr));
+        const QByteArray storedBefore = readFile(store.fileName());
+        const QString file = path(QStringLiteral("in.bin"));
+        QVERIFY(writeFile(file, "stored choice"));
+
+        {
+            // The stored port, its stored device and the stored speed.
+            MarluneRun run({QStringLiteral("send"), file});
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+            QVERIFY2(run.errorText().contains(QStringLiteral("COM1 (") + stale),
+                     qPrintable(run.errorText()));
+        }
+        {
+            // --com1 replaces the stored device for the run; port and speed stay stored.
+            MarluneRun run(
+                {QStringLiteral("send"), file, QStringLiteral("--com1"), device.devicePath()});
+            QCOMPARE(device.readExactly(13), QByteArray("stored choice"));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QVERIFY2(run.errorText().contains(
+                         QStringLiteral(" to COM1 (%1) at 4800,N,8,1 ").arg(device.devicePath())),
+                     qPrintable(run.errorText()));
+        }
+        {
+            MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--baud"),
+                            QStringLiteral("115200"), QStringLiteral("--com1"),
+                            device.devicePath()});
+            QCOMPARE(device.readExactly(13), QByteArray("stored choice"));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QVERIFY2(run.errorText().contains(QStringLiteral(" at 115200,N,8,1 ")),
+                     qPrintable(run.errorText()));
+        }
+        // The commands only read the store.
+        QCOMPARE(readFile(store.fileName()), storedBefore);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"
