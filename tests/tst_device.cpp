@@ -1,5 +1,6 @@
 // marlune-device, run as the program that it is: a child process whose device the test opens as
 // the program would, as a raw tty, and once through the program's own serial port.
+#include "marlunerun.h"
 #include "platform/serialport.h"
 
 #include <QCryptographicHash>
@@ -525,6 +526,37 @@ private slots:
         QVERIFY(received == bytes);
         port.setPortOpen(false);
         QVERIFY(!device.waitFor(QStringLiteral("closed")).isEmpty());
+    }
+
+    void roundTripThroughTheCommandLine()
+    {
+        // A file goes out with `marlune send`, the device stores it, and `marlune receive` gets
+        // it back when the device plays its last file.
+        const QByteArray bytes = everyByteValue(8) + pattern(1 << 20);
+        const QString sent = m_dir->filePath(QStringLiteral("load.bin"));
+        const QString back = m_dir->filePath(QStringLiteral("backup.bin"));
+        QVERIFY(writeFile(sent, bytes));
+        Device device;
+        QVERIFY(device.start(storeArgs(300)));
+        const QStringList port{QStringLiteral("--com1"), device.path(), QStringLiteral("--port"),
+                               QStringLiteral("1")};
+
+        MarluneRun send(QStringList{QStringLiteral("send"), sent} + port);
+        QVERIFY(send.waitForExit());
+        QVERIFY2(send.exitedWith(0), qPrintable(send.describeEnd() + send.errorText()));
+        const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
+        QCOMPARE(stored.first, bytes.size());
+        QCOMPARE(stored.second, sha256(bytes));
+        QVERIFY(send.errorText().contains(sha256(bytes)));
+
+        MarluneRun receive(QStringList{QStringLiteral("receive"), back, QStringLiteral("--idle"),
+                                       QStringLiteral("1")} +
+                           port);
+        QVERIFY(receive.waitForExit(60000));
+        QVERIFY2(receive.exitedWith(0), qPrintable(receive.describeEnd() + receive.errorText()));
+        QVERIFY(!device.waitFor(QStringLiteral("played ")).isEmpty());
+        QVERIFY(readFile(back) == bytes);
+        QVERIFY(receive.errorText().contains(sha256(bytes)));
     }
 
     void survivesOpeningAndClosingOften()
