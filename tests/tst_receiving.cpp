@@ -9,11 +9,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -112,6 +115,7 @@ private slots:
     void portHeldElsewhereKeepsFileAndIdle_data();
     void portHeldElsewhereKeepsFileAndIdle();
     void writeFailureEndsReception();
+    void writeFailingPartWayCountsWhatWasSaved();
     void deviceLossSavesWhatArrived();
     void bytesOutsideReceptionAreDiscarded();
     void secondStartHandsOver();
@@ -302,6 +306,35 @@ void ReceivingTest::writeFailureEndsReception()
     QSerialPort other;
     other.setPortName(rig.pty.devicePath());
     QVERIFY(other.open(QIODevice::ReadWrite));
+}
+
+void ReceivingTest::writeFailingPartWayCountsWhatWasSaved()
+{
+    // Many blocks go to the file in one write; when the disk takes only part of it, the count
+    // and the message say exactly what reached the file.
+    constexpr rlim_t limit = 1000;
+    rlimit before{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = limit;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    const auto restore = qScopeGuard([&] {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+    });
+
+    Rig rig;
+    rig.start(m_path);
+    const QByteArray data = randomBytes(8 * 512, 21);
+    QVERIFY(rig.pty.write(data));
+    QTRY_COMPARE(rig.messages.errors.size(), std::size_t(1));
+    const QString message = rig.messages.errors[0].text;
+    QVERIFY2(message.contains(QLatin1String("1000 bytes were saved")), qPrintable(message));
+    QVERIFY(rig.idle());
+    QCOMPARE(rig.form->ReceivedCount(), qint64(limit));
+    QCOMPARE(rig.label("Label7"), QString::number(limit));
+    QCOMPARE(fileContent(m_path), data.left(limit));
 }
 
 void ReceivingTest::deviceLossSavesWhatArrived()

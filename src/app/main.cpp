@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/shownprobe.h"
 #include "app/transfercommand.h"
 #include "main_window/form1.h"
 #include "platform/qtfiledialog.h"
@@ -36,6 +37,7 @@ int runWindow(int argc, char* argv[])
     Form1 window(dialog, messages);
     for (auto it = commandLine.devices.cbegin(); it != commandLine.devices.cend(); ++it)
         window.serialPort().setDevice(it.key(), it.value());
+    ShownProbe::installIfRequested();
     window.show();
     return QApplication::exec();
 }

@@ -29,8 +29,10 @@ namespace {
 
 const QString windowCaption = QStringLiteral("Marlune DownLoad File And Bckup File");
 const QString waitingText = QStringLiteral("Waitting Receive...");
-// At most this often (about 25 times a second) the count and the view follow a reception.
-constexpr int receiveViewIntervalMs = 40;
+// At most this often (four times a second) the count and the view follow a reception: as often
+// as anyone can read them, while laying out and painting the view stays a small cost on a slow
+// line.
+constexpr int receiveViewIntervalMs = 250;
 
 // The client area, in twips.
 constexpr int clientWidth = 9660;

@@ -27,15 +27,23 @@ void FileReceiver::MSComm1_OnComm()
 {
     if (m_port.CommEvent() != SerialPort::comEvReceive)
         return;
-    m_port.setInputLen(blockSize);
     m_port.setRThreshold(blockSize);
     if (!m_receiving) {
         // Nobody asked for these bytes (a device echoing during a send, say).
+        m_port.setInputLen(blockSize);
         m_port.discardInput();
         return;
     }
+    // Every whole block that waits goes to the file in one write, as block-by-block handling
+    // would store them one after another, but with one system call instead of one per block.
+    // Fewer than a block are taken only as they are (the first notification may come early);
+    // otherwise a tail shorter than a block waits for more, or for the stop.
+    const qint64 waiting = m_port.InBufferCount();
+    const qint64 take =
+        waiting < blockSize ? waiting : std::min(waiting, maxBatch) / blockSize * blockSize;
+    m_port.setInputLen(static_cast<int>(std::max<qint64>(take, 1)));
     QString error;
-    if (!store(m_port.Input(), &error)) {
+    if (!store(m_port.Input(), blockSize, &error)) {
         closeFile();
         m_port.setPortOpen(false);
         emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
@@ -45,16 +53,20 @@ void FileReceiver::MSComm1_OnComm()
     }
 }
 
-bool FileReceiver::store(const QByteArray& block, QString* error)
+bool FileReceiver::store(const QByteArray& bytes, qint64 unit, QString* error)
 {
-    if (block.isEmpty())
+    if (bytes.isEmpty())
         return true;
-    if (!m_files.write(ReceiveFileNumber, block, error))
-        return false;
-    m_receiveBlock = block;
-    m_receivedCount += block.size();
-    emit blockReceived();
-    return true;
+    qint64 written = 0;
+    const bool ok = m_files.write(ReceiveFileNumber, bytes, error, &written);
+    if (written > 0) {
+        // The count says what reached the file; the block is the last unit of it.
+        m_receivedCount += written;
+        const qint64 blockStart = written <= unit ? 0 : (written - 1) / unit * unit;
+        m_receiveBlock = bytes.mid(blockStart, written - blockStart);
+        emit blockReceived();
+    }
+    return ok;
 }
 
 bool FileReceiver::finish(QString* error)
@@ -73,7 +85,7 @@ bool FileReceiver::finish(QString* error)
         // The device went away while the last bytes were collected; they are kept all the same.
         rest = m_port.takeUnreadAfterLoss();
     }
-    const bool ok = store(rest, error);
+    const bool ok = store(rest, rest.size(), error);
     closeFile();
     m_port.setPortOpen(false);
     return ok;
@@ -85,7 +97,7 @@ void FileReceiver::endAfterDeviceLoss(const QString& reason)
         return;
     const QByteArray unread = m_port.takeUnreadAfterLoss();
     QString error;
-    const bool ok = store(unread, &error);
+    const bool ok = store(unread, unread.size(), &error);
     closeFile();
     QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
                        .arg(reason)

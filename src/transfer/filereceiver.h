@@ -7,16 +7,20 @@
 class FileTable;
 class SerialPort;
 
-// Stores what arrives on the port into an open file, block by block, in arrival order. Each
-// block reaches the operating system before the next is read, so a crash loses nothing that
-// was read. Bytes that arrive while no reception runs are thrown away.
+// Stores what arrives on the port into an open file, in whole blocks, in arrival order. What a
+// notification takes reaches the operating system before the handler returns, so a crash loses
+// nothing that was read. Bytes that arrive while no reception runs are thrown away.
 class FileReceiver : public QObject
 {
     Q_OBJECT
 
 public:
-    // A receive block: requested per notification, and the notification threshold.
+    // A receive block: the unit in which bytes are taken from the port, and the notification
+    // threshold.
     static constexpr int blockSize = 512;
+    // At most this much is taken and written at once (whole blocks); the port raises the next
+    // notification at once for the rest.
+    static constexpr qint64 maxBatch = 1024 * 1024;
 
     explicit FileReceiver(SerialPort& port, FileTable& files, QObject* parent = nullptr);
 
@@ -34,7 +38,7 @@ public:
     bool isReceiving() const { return m_receiving; }
     QString path() const { return m_path; }
     qint64 ReceivedCount() const { return m_receivedCount; }
-    // The block read last.
+    // The block stored last (the last 512 bytes stored, or fewer at the start).
     QByteArray ReceiveBlock() const { return m_receiveBlock; }
 
 signals:
@@ -46,8 +50,10 @@ signals:
 
 private:
     void MSComm1_OnComm();
-    // Writes a block read from the port, counts it and reports it.
-    bool store(const QByteArray& block, QString* error);
+    // Writes what was read from the port, counts what reached the file and reports it. The
+    // bytes are taken in `unit`s (whole blocks, or all at once at the end) and the last of
+    // them becomes ReceiveBlock.
+    bool store(const QByteArray& bytes, qint64 unit, QString* error);
     void closeFile();
 
     SerialPort& m_port;

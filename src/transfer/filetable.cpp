@@ -104,14 +104,16 @@ qint64 FileTable::read(qint16 number, char* buffer, qint64 length, QString* erro
     return total;
 }
 
-bool FileTable::write(qint16 number, const QByteArray& bytes, QString* error)
+bool FileTable::write(qint16 number, const QByteArray& bytes, QString* error, qint64* written)
 {
+    qint64 done = 0;
+    if (written)
+        *written = 0;
     QFile* f = file(number);
     if (!f) {
         setError(error, tr("The file is not open."));
         return false;
     }
-    qint64 done = 0;
     while (done < bytes.size()) {
         const qint64 put = f->write(bytes.constData() + done, bytes.size() - done);
         if (put <= 0) {
@@ -119,6 +121,8 @@ bool FileTable::write(qint16 number, const QByteArray& bytes, QString* error)
             return false;
         }
         done += put;
+        if (written)
+            *written = done;
     }
     // Unbuffered files have nothing to flush; the call keeps other modes honest too.
     if (!f->flush()) {

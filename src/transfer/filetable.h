@@ -36,8 +36,9 @@ public:
     // Reads up to `length` bytes at the current position into `buffer`; returns the count,
     // 0 at the end of the file, -1 on failure.
     qint64 read(qint16 number, char* buffer, qint64 length, QString* error);
-    // Writes all of `bytes` at the current position.
-    bool write(qint16 number, const QByteArray& bytes, QString* error);
+    // Writes all of `bytes` at the current position. `written`, when given, says how many
+    // reached the file, also when the write failed part way.
+    bool write(qint16 number, const QByteArray& bytes, QString* error, qint64* written = nullptr);
     // Cuts the file to nothing and puts the position at its start.
     bool truncate(qint16 number, QString* error);
     // Closing a number that is not open does nothing.

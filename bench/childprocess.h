@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <sys/types.h>
+
+// A program started by the benchmark, measured from outside: when it started and ended, the
+// CPU time it used and its peak resident memory.
+class ChildProcess
+{
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `program` with `arguments` and `extraEnvironment` ("NAME=value") added to this
+    // process's environment. Its output goes to `logPath`, or, when `logPath` is empty, its
+    // standard output can be read with readLine.
+    bool start(const QString& program, const QStringList& arguments,
+               const QStringList& extraEnvironment, const QString& logPath);
+    // Waits for a line on the child's standard output; empty on timeout or end of output.
+    QString readLine(int timeoutMs);
+    // True when it ended in time; a child still running afterwards is killed.
+    bool waitForExit(int timeoutMs);
+
+    pid_t pid() const { return m_pid; }
+    bool running() const { return m_pid > 0 && !m_exited; }
+    // True once it has ended, without reaping it.
+    bool hasEnded() const;
+    // The exit code, or -1 when it was killed by a signal.
+    int exitCode() const { return m_exitCode; }
+    std::int64_t startedNs() const { return m_startedNs; }
+    std::int64_t exitedNs() const { return m_exitedNs; }
+    // CPU time used so far by all its threads, while it runs.
+    std::int64_t cpuNs() const;
+    // After the exit: CPU time over its whole life, and its peak resident memory as last seen
+    // (sampled every 20 ms while it ran).
+    double totalCpuSeconds() const { return m_totalCpuSeconds; }
+    std::int64_t peakRssKiB() const { return m_peakRssKiB; }
+
+private:
+    // The child's peak resident memory so far (VmHWM), 0 once it is gone.
+    std::int64_t highWaterKiB() const;
+
+    pid_t m_pid = -1;
+    int m_pidFd = -1;
+    int m_stdout = -1;
+    bool m_exited = false;
+    int m_exitCode = -1;
+    std::int64_t m_startedNs = 0;
+    std::int64_t m_exitedNs = 0;
+    double m_totalCpuSeconds = 0;
+    std::int64_t m_peakRssKiB = 0;
+    QByteArray m_pending;
+};

@@ -1,0 +1,79 @@
+#include "windowrig.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRadioButton>
+#include <QTimer>
+
+WindowRig::WindowRig(const QString& device, int tickMs) : m_tickMs(tickMs)
+{
+    m_form.serialPort().setDevice(2, device);
+    m_form.findChild<QRadioButton*>(QStringLiteral("Buart7"))->click(); // 115200
+    m_form.show();
+}
+
+QString WindowRig::errors() const
+{
+    QStringList texts;
+    for (const auto& shown : m_messages.errors)
+        texts << shown.text;
+    return texts.join(QLatin1Char('\n'));
+}
+
+template <typename Done> bool WindowRig::runUntil(Done done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer armed;
+    QElapsedTimer total;
+    total.start();
+    bool finished = false;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        lateness.push_back(armed.nsecsElapsed() / 1e6 - m_tickMs);
+        if (done() || !m_messages.errors.empty()) {
+            finished = done();
+            loop.quit();
+            return;
+        }
+        if (total.elapsed() > timeoutMs) {
+            loop.quit();
+            return;
+        }
+        armed.start();
+        tick.start(m_tickMs);
+    });
+    if (done())
+        return true;
+    armed.start();
+    tick.start(m_tickMs);
+    loop.exec();
+    return finished && m_messages.errors.empty();
+}
+
+bool WindowRig::send(const QString& path)
+{
+    m_dialog.answers.push_back(path);
+    m_form.Command1_Click();
+    return m_messages.errors.empty() && runUntil([this] { return !m_form.isSending(); }, 600'000);
+}
+
+bool WindowRig::startReceive(const QString& path)
+{
+    m_dialog.answers.push_back(path);
+    m_messages.okAnswers.push_back(true);
+    m_form.Command3_Click();
+    return m_form.isReceiving();
+}
+
+bool WindowRig::finishReceive(std::int64_t bytes, const std::function<bool()>& farEndDone,
+                              int timeoutMs)
+{
+    // A tail shorter than a block waits for the stop.
+    const bool arrived = runUntil(
+        [&] { return m_form.ReceivedCount() > bytes - FileReceiver::blockSize && farEndDone(); },
+        timeoutMs);
+    m_form.Command4_Click();
+    return arrived && m_messages.errors.empty() && m_form.ReceivedCount() == bytes;
+}
