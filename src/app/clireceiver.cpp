@@ -28,7 +28,8 @@ CliReceiver::CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* p
 {
     m_checkTimer.setInterval(checkIntervalMs);
     connect(&m_checkTimer, &QTimer::timeout, this, &CliReceiver::check);
-    connect(&m_receiver, &FileReceiver::blockReceived, this, &CliReceiver::onBlockReceived);
+    connect(&m_receiver, &FileReceiver::stored, this, &CliReceiver::onStored);
+    connect(&m_receiver, &FileReceiver::blockReceived, this, &CliReceiver::check);
     connect(&m_receiver, &FileReceiver::failed, this, &CliReceiver::onFailed);
     connect(&m_port, &SerialPort::deviceLost, this, &CliReceiver::onDeviceLost);
 }
@@ -80,18 +81,16 @@ bool CliReceiver::start(const QString& path, bool force, const Limits& limits, Q
     return true;
 }
 
-void CliReceiver::onBlockReceived()
+void CliReceiver::onStored(QByteArrayView bytes)
 {
     // Past the limit the file is cut back at the end, so the checksum stops there too.
-    const QByteArray block = m_receiver.ReceiveBlock();
-    qint64 take = block.size();
+    qint64 take = bytes.size();
     if (m_limits.maxBytes)
         take = std::clamp<qint64>(*m_limits.maxBytes - m_hashed, 0, take);
     if (take > 0) {
-        m_hash.addData(QByteArrayView(block.constData(), take));
+        m_hash.addData(bytes.first(take));
         m_hashed += take;
     }
-    check();
 }
 
 void CliReceiver::check()

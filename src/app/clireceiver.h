@@ -44,7 +44,8 @@ signals:
     void done(int exitCode);
 
 private:
-    void onBlockReceived();
+    // Adds bytes that reached the file to the checksum.
+    void onStored(QByteArrayView bytes);
     void onFailed(const QString& reason);
     void onDeviceLost(const QString& reason);
     // Notes new bytes, including those the receiver has not taken yet, and ends the reception

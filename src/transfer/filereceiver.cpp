@@ -64,6 +64,7 @@ bool FileReceiver::store(const QByteArray& bytes, qint64 unit, QString* error)
         m_receivedCount += written;
         const qint64 blockStart = written <= unit ? 0 : (written - 1) / unit * unit;
         m_receiveBlock = bytes.mid(blockStart, written - blockStart);
+        emit stored(QByteArrayView(bytes.constData(), written));
         emit blockReceived();
     }
     return ok;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
@@ -42,6 +43,8 @@ public:
     QByteArray ReceiveBlock() const { return m_receiveBlock; }
 
 signals:
+    // These bytes reached the file, following those reported before.
+    void stored(QByteArrayView bytes);
     // ReceivedCount and ReceiveBlock changed.
     void blockReceived();
     // The reception ended on its own (a failed write, a lost device); file and port are
