@@ -334,6 +334,65 @@ private slots:
                             [](int e) { return e == SerialPort::comEvReceive; }));
     }
 
+    void slowLineIsReadInBlocks_data()
+    {
+        // Bytes per write, every 2 ms, against a line of 115200 baud (11,520 bytes a second).
+        QTest::addColumn<int>("piece");
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("as fast as the line") << 23 << true;
+        QTest::newRow("far faster than the line") << 4096 << false;
+    }
+    void slowLineIsReadInBlocks()
+    {
+        // A line no faster than its speed is left to fill a block while the port sleeps; one
+        // far faster is read as it comes. Either way every byte arrives, in order, in blocks.
+        QFETCH(int, piece);
+        QFETCH(bool, paused);
+        QVERIFY(m_port->setSettings(QStringLiteral("115200,N,8,1")));
+        m_port->setRThreshold(512);
+        m_port->setInputLen(512);
+        QVERIFY(openOnPty());
+        QByteArray received;
+        bool wrongBlock = false;
+        connect(m_port.get(), &SerialPort::OnComm, this, [&] {
+            const QByteArray block = m_port->Input();
+            wrongBlock = wrongBlock || block.size() != 512;
+            received += block;
+        });
+
+        const QByteArray sent = pattern(piece == 23 ? 4000 : 200'000);
+        bool pausedSeen = false;
+        for (qsizetype done = 0; done < sent.size(); done += piece) {
+            QVERIFY(m_pty->write(sent.mid(done, piece)));
+            QTest::qWait(2);
+            pausedSeen = pausedSeen || m_port->readingPaused();
+        }
+        const qsizetype blocks = sent.size() / 512 * 512;
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), blocks, 20000);
+        QCOMPARE(pausedSeen, paused);
+        QVERIFY(!wrongBlock);
+        // The stop collects the tail, wherever it waits.
+        m_port->fetchPending();
+        m_port->setInputLen(0);
+        received += m_port->Input();
+        QVERIFY(received == sent);
+    }
+
+    void slowLineLossIsNoticed()
+    {
+        QVERIFY(m_port->setSettings(QStringLiteral("1200,N,8,1")));
+        m_port->setRThreshold(512);
+        QVERIFY(openOnPty());
+        QSignalSpy lost(m_port.get(), &SerialPort::deviceLost);
+        QVERIFY(m_pty->write("a trickle"));
+        QTRY_VERIFY(m_port->readingPaused());
+        m_pty->closeMaster();
+        QVERIFY(lost.wait(5000));
+        QVERIFY(!m_port->PortOpen());
+        QVERIFY(!m_port->readingPaused());
+        QCOMPARE(m_port->takeUnreadAfterLoss(), QByteArray("a trickle"));
+    }
+
     void handlerThatReadsNothingIsNotRepeated()
     {
         // Calling it again for the same bytes would only spin the CPU.

@@ -98,7 +98,7 @@ void CliReceiver::check()
     if (!m_receiving)
         return;
     // The receiver takes whole blocks as they fill; the rest already waits in the port.
-    const qint64 seen = m_receiver.ReceivedCount() + std::max<qint64>(0, m_port.InBufferCount());
+    const qint64 seen = m_receiver.ReceivedCount() + std::max<qint64>(0, m_port.receivedNotTaken());
     if (seen > m_seen) {
         if (!m_sinceFirstByte.isValid()) {
             m_sinceFirstByte.start();

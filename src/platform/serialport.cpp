@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
@@ -29,6 +30,8 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
     m_drainTimer.setSingleShot(true);
     m_drainTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_drainTimer, &QTimer::timeout, this, &SerialPort::checkDrained);
+    m_resumeReadTimer.setSingleShot(true);
+    connect(&m_resumeReadTimer, &QTimer::timeout, this, &SerialPort::resumeReading);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::onBytesWritten);
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
@@ -190,6 +193,9 @@ bool SerialPort::setPortOpen(bool open, QString* error)
 
 void SerialPort::closePort()
 {
+    resumeReading();
+    m_sinceArrival.invalidate();
+    m_availableAfterLook = 0;
     m_drainTimer.stop();
     m_awaitingDrain = false;
     if (!m_port.isOpen())
@@ -289,8 +295,23 @@ qint64 SerialPort::InBufferCount() const
     return m_port.bytesAvailable();
 }
 
+qint64 SerialPort::receivedNotTaken() const
+{
+    if (!PortOpen())
+        return -1;
+    qint64 held = 0;
+#if defined(Q_OS_UNIX) && defined(FIONREAD)
+    int queued = 0;
+    if (::ioctl(m_port.handle(), FIONREAD, &queued) == 0 && queued > 0)
+        held = queued;
+#endif
+    return m_port.bytesAvailable() + held;
+}
+
 void SerialPort::setRThreshold(int threshold)
 {
+    if (threshold < m_rThreshold)
+        resumeReading();
     m_rThreshold = threshold < 0 ? 0 : threshold;
     // A lower threshold may already be met by what waits.
     if (!m_raising && PortOpen() && m_rThreshold > 0 && m_port.bytesAvailable() >= m_rThreshold)
@@ -322,10 +343,12 @@ void SerialPort::discardInput()
 {
     if (PortOpen())
         m_port.clear(QSerialPort::Input);
+    m_availableAfterLook = 0;
 }
 
 void SerialPort::fetchPending()
 {
+    resumeReading();
     // A bounded number of rounds: a line that never pauses must not hold the caller forever.
     m_fetching = true;
     for (int round = 0; round < 64 && PortOpen(); ++round) {
@@ -340,7 +363,46 @@ void SerialPort::onReadyRead()
 {
     if (m_fetching)
         return;
+    const qint64 arrived = std::max<qint64>(0, m_port.bytesAvailable() - m_availableAfterLook);
+    const qint64 sinceNs = m_sinceArrival.isValid() ? m_sinceArrival.nsecsElapsed()
+                                                    : std::numeric_limits<qint64>::max();
+    m_sinceArrival.start();
     raiseReceiveEvents();
+    m_availableAfterLook = PortOpen() ? m_port.bytesAvailable() : 0;
+    pauseReadingIfSlow(arrived, sinceNs);
+}
+
+void SerialPort::pauseReadingIfSlow(qint64 arrived, qint64 sinceNs)
+{
+    // A UART hands over a few characters at a time, so a reader that looks at every arrival
+    // wakes about a thousand times a second at 115200 baud for nothing: OnComm waits for a
+    // threshold's worth. Where bytes come no faster than the line can carry them, the system
+    // keeps them (a receive queue holds several kilobytes) while we sleep for as long as the
+    // line needs to bring the rest of the threshold. Bytes that come much faster than the line
+    // (a pseudo-terminal, a USB device ignoring the speed) are read as they come.
+    if (m_readPaused || !PortOpen() || m_rThreshold <= 1)
+        return;
+    const qint64 waiting = m_port.bytesAvailable();
+    if (waiting >= m_rThreshold)
+        return;
+    const double lineBytesPerSecond = 1e6 / charTimeMicros();
+    if (arrived * 1e9 > 2 * lineBytesPerSecond * double(sinceNs))
+        return;
+    const qint64 ms = (m_rThreshold - waiting) * charTimeMicros() / 1000;
+    m_readPaused = true;
+    // Qt stops reading once its buffer holds this much, until the size is lifted again.
+    m_port.setReadBufferSize(std::max<qint64>(waiting, 1));
+    // Bounded, so that a lost device or the end of a transfer is noticed soon at any speed.
+    m_resumeReadTimer.start(static_cast<int>(std::clamp<qint64>(ms, 2, 250)));
+}
+
+void SerialPort::resumeReading()
+{
+    m_resumeReadTimer.stop();
+    if (!m_readPaused)
+        return;
+    m_readPaused = false;
+    m_port.setReadBufferSize(0);
 }
 
 void SerialPort::raiseReceiveEvents()

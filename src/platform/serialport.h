@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QSerialPort>
@@ -68,6 +69,10 @@ public:
 
     // Bytes received and not yet read; -1 while the port is closed.
     qint64 InBufferCount() const;
+    // InBufferCount plus what the system holds for the port and has not handed over yet.
+    qint64 receivedNotTaken() const;
+    // True while a slow line is left to fill the receive threshold on its own.
+    bool readingPaused() const { return m_readPaused; }
     // At most how many bytes the next Input takes; 0 takes everything waiting.
     int InputLen() const { return m_inputLen; }
     void setInputLen(int length) { m_inputLen = length < 0 ? 0 : length; }
@@ -113,6 +118,10 @@ private:
     void onBytesWritten();
     void checkDrained();
     void onReadyRead();
+    // On a line slower than a threshold's worth per look, stops looking until the line can
+    // have delivered the rest.
+    void pauseReadingIfSlow(qint64 arrived, qint64 sinceNs);
+    void resumeReading();
     void raiseReceiveEvents();
     void scheduleRaise();
     void onError(QSerialPort::SerialPortError error);
@@ -138,4 +147,8 @@ private:
     bool m_fetching = false;
     QByteArray m_unreadAfterLoss;
     QTimer m_drainTimer;
+    QTimer m_resumeReadTimer;
+    bool m_readPaused = false;
+    QElapsedTimer m_sinceArrival;
+    qint64 m_availableAfterLook = 0;
 };
