@@ -288,6 +288,7 @@ Arguments cliArguments(bool send, std::int64_t bytes)
         return QStringList{QStringLiteral("receive"),     file,
                            QStringLiteral("--com1"),      device,
                            QStringLiteral("--port"),      QStringLiteral("1"),
+                           QStringLiteral("--baud"),      QStringLiteral("115200"),
                            QStringLiteral("--max-bytes"), QString::number(bytes),
                            QStringLiteral("--force")};
     };
