@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstdint>
 #include <sys/types.h>
 
@@ -40,6 +41,8 @@ public:
     // (sampled every 20 ms while it ran).
     double totalCpuSeconds() const { return m_totalCpuSeconds; }
     std::int64_t peakRssKiB() const { return m_peakRssKiB; }
+    // Takes a sample of the peak now, besides those waitForExit takes.
+    void sampleMemory() { m_peakRssKiB = std::max(m_peakRssKiB, highWaterKiB()); }
 
 private:
     // The child's peak resident memory so far (VmHWM), 0 once it is gone.

@@ -52,6 +52,8 @@ constexpr int transferTimeoutMs = 240'000;
 constexpr double throughputRatioTarget = 0.8;
 constexpr double cpuTarget = 0.01;
 constexpr double memoryTargetMiB = 16;
+// How long a memory run's line stays still while the program starts.
+constexpr int memoryHoldOffMs = 500;
 constexpr double latenessP99Target = 20;
 constexpr double latenessMaxTarget = 100;
 constexpr double startupTargetMs = 300;
@@ -223,15 +225,23 @@ using Arguments = std::function<QStringList(const QString& device, const QString
 // Runs `program` moving `bytes` to or from the far end, paced to `bytesPerSecond` (0: unpaced).
 ChildRun runChild(const Setup& setup, const QString& program, const Arguments& arguments,
                   bool programSends, const QString& file, std::int64_t bytes,
-                  std::int64_t bytesPerSecond)
+                  std::int64_t bytesPerSecond, int holdOffMs = 0)
 {
     ChildRun run;
     FarEnd far;
-    if (programSends)
+    if (programSends && holdOffMs == 0)
         far.startReceiving(bytes, bytesPerSecond);
     ChildProcess child;
     if (!child.start(program, arguments(far.devicePath(), file), {}, setup.log))
         return run;
+    if (holdOffMs > 0) {
+        // The line stays still until the program has started up and been seen doing so, so a
+        // short run's peak memory is not caught half loaded.
+        sleepUntil(child.startedNs() + std::int64_t(holdOffMs) * 1'000'000);
+        child.sampleMemory();
+        if (programSends)
+            far.startReceiving(bytes, bytesPerSecond);
+    }
     if (!programSends)
         far.startSending(bytes, bytesPerSecond);
 
@@ -551,7 +561,7 @@ void measureMemory(const Setup& setup, Results* results)
                 const ChildRun run =
                     runChild(setup, window ? setup.self : setup.marlune,
                              window ? windowArguments(send, bytes) : cliArguments(send, bytes),
-                             send, file, bytes, 0);
+                             send, file, bytes, 0, memoryHoldOffMs);
                 if (!send)
                     QFile::remove(file);
                 status = run.status;
