@@ -22,13 +22,22 @@ rm -f "$log"
 # The device's lines go to the terminal and to the log, where its first line names the device.
 # By default the line runs at the speed chosen in the window.
 # shellcheck disable=SC2086 # DEVICE_ARGS is a list of options
-"$device_bin" --store "$store" --baud auto ${DEVICE_ARGS:-} > >(tee "$log") &
+# tee outlives a Ctrl-C to the whole group, so the device's last lines still reach the log.
+"$device_bin" --store "$store" --baud auto ${DEVICE_ARGS:-} \
+  > >(trap '' INT TERM HUP; exec tee "$log") &
 device_pid=$!
-stop_device() {
+app_pid=
+stop_all() {
+  if [[ -n $app_pid ]]; then
+    kill -TERM "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
   kill -TERM "$device_pid" 2>/dev/null || true
   wait "$device_pid" 2>/dev/null || true
 }
-trap stop_device EXIT
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 device=
 for _ in $(seq 100); do
@@ -54,5 +63,11 @@ and plays the last one back after "Receive File" (wait a second). Its line runs 
 speed chosen under "Baud". Its events are shown here and kept in $log.
 MESSAGE
 
-# Both port numbers, so the device answers whichever port the window has selected.
-"$app_bin" --com1 "$device" --com2 "$device" "$@"
+# Both port numbers, so the device answers whichever port the window has selected. The window
+# runs as a job of ours, so that a stop of this script ends it too.
+"$app_bin" --com1 "$device" --com2 "$device" "$@" &
+app_pid=$!
+status=0
+wait "$app_pid" || status=$?
+app_pid=
+exit "$status"

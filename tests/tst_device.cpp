@@ -456,6 +456,28 @@ private slots:
         QVERIFY(!device.waitFor(QStringLiteral("played ")).isEmpty());
     }
 
+    void reopeningAtOnceDuringAPlayStartsItAfresh()
+    {
+        // A close followed at once by an open must still be seen as both: the rest of the
+        // interrupted play must not run on into the new opening.
+        const QByteArray bytes = pattern(256 * 1024);
+        const QString file = m_dir->filePath(QStringLiteral("big.bin"));
+        QVERIFY(writeFile(file, bytes));
+        Device device;
+        QVERIFY(device.start(storeArgs(100) << QStringLiteral("--play") << file));
+        ProgramEnd program;
+        for (int round = 0; round < 20; ++round) {
+            QVERIFY(program.open(device.path()));
+            QVERIFY(!program.read(1).isEmpty());
+            QVERIFY(program.open(device.path())); // closes, then opens again at once
+            // Once the device has seen the close, the new opening holds nothing from before.
+            QVERIFY2(!device.waitFor(QStringLiteral("play-stopped ")).isEmpty(),
+                     qPrintable(QStringLiteral("round %1").arg(round)));
+            const QByteArray got = program.read(bytes.size());
+            QVERIFY2(got == bytes, qPrintable(QStringLiteral("round %1").arg(round)));
+        }
+    }
+
     void pacesBothDirections_data()
     {
         QTest::addColumn<QString>("baud");

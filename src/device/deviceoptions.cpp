@@ -152,7 +152,7 @@ Standard output: one line for each event, flushed at once.
   opened                        the program opened the port
   closed                        the program closed the port
   stored FILE SIZE SHA256       a transfer was saved, SIZE bytes
-  played FILE SIZE SHA256       a file was sent completely
+  played FILE SIZE SHA256       a file was handed to the line completely
   play-stopped FILE SENT SIZE   a play ended after SENT of SIZE bytes: the port
                                 was closed, or the device was stopped
   store-failed FILE KEPT SIZE   a write failed (the disk is full, say): FILE, or

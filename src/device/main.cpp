@@ -37,6 +37,9 @@ int main(int argc, char* argv[])
     // the jobs it starts in the background, nohup ignores hang-ups): blocked, it would reach the
     // descriptor all the same.
     std::signal(SIGPIPE, SIG_IGN);
+    // A store that reaches the file-size limit fails its write and says so, rather than ending
+    // the device with its link left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -128,8 +128,10 @@ void PseudoTerminal::removeLink()
 std::vector<PseudoTerminal::Change> PseudoTerminal::takeChanges()
 {
     std::vector<Change> changes;
-    const Notifications seen = takeNotifications();
+    // The state first, then the notifications: an open that comes between the two has already
+    // left its notification, so a close followed at once by an open is never missed.
     const bool open = slaveIsOpen();
+    const Notifications seen = takeNotifications();
     if (open != m_open)
         changes.push_back(open ? Change::Opened : Change::Closed);
     else if (!open && seen.opened)
@@ -137,6 +139,8 @@ std::vector<PseudoTerminal::Change> PseudoTerminal::takeChanges()
     else if (open && seen.closedThenOpened)
         changes = {Change::Closed, Change::Opened}; // closed and opened again at once
     m_open = open;
+    if (!changes.empty() || !open)
+        m_closeSeen = false;
     if (std::find(changes.begin(), changes.end(), Change::Closed) != changes.end()) {
         resetSlave();
         // Opened again meanwhile: the notification went with those of our own open.
@@ -159,7 +163,9 @@ PseudoTerminal::Notifications PseudoTerminal::takeNotifications()
     Notifications seen;
     if (m_watch < 0)
         return seen;
-    bool closed = false;
+    // The close notification comes before the close takes effect, so the slave can still look
+    // open when it is read; an open that follows later still counts as after a close.
+    bool& closed = m_closeSeen;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
         const ssize_t length = ::read(m_watch, buffer, sizeof buffer);
@@ -182,22 +188,32 @@ PseudoTerminal::Notifications PseudoTerminal::takeNotifications()
 
 void PseudoTerminal::resetSlave()
 {
+    // A program that opened the port again already keeps its own exclusive use.
+    const bool reopened = slaveIsOpen();
     const int slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
-        if (errno == EBUSY && !slaveIsOpen()) {
+        if (errno == EBUSY && !reopened) {
             std::fprintf(stderr,
                          "marlune-device: %s was left in exclusive use by a program that ended "
                          "without closing it (killed?); only root can open it again until "
                          "marlune-device is restarted\n",
                          m_path.c_str());
+        } else if (errno == EBUSY) {
+            std::fprintf(stderr,
+                         "marlune-device: %s was opened again at once, in exclusive use; what "
+                         "the last opening left unread may reach the new one\n",
+                         m_path.c_str());
         }
         takeNotifications();
+        m_closeSeen = false;
         return;
     }
-    ::ioctl(slave, TIOCNXCL);
+    if (!reopened)
+        ::ioctl(slave, TIOCNXCL);
     ::tcflush(slave, TCIFLUSH);
     ::close(slave);
     takeNotifications(); // our own open
+    m_closeSeen = false;
 }
 
 long PseudoTerminal::programSpeed() const

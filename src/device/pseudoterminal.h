@@ -16,8 +16,9 @@
 //
 // After each close the device opens the slave for a moment, as a serial port's close would do,
 // to drop what it wrote and the program did not read (the kernel keeps it for the next opener
-// otherwise) and to clear an exclusive mode (TIOCEXCL, which QSerialPort takes) that a killed
-// program left behind.
+// otherwise). Run as root, that also clears an exclusive mode (TIOCEXCL, which QSerialPort
+// takes) that a killed program left behind; other users cannot open the slave then, and are
+// told so.
 class PseudoTerminal
 {
 public:
@@ -77,6 +78,8 @@ private:
     int m_master = -1;
     int m_watch = -1;
     bool m_open = false;
+    // A close was notified while the slave still looked open.
+    bool m_closeSeen = false;
     std::string m_path;
     std::string m_link;
 };
