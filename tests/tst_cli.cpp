@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -188,9 +189,44 @@ private slots:
         QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
         QCOMPARE(readFile(file), data.left(maxBytes));
         const QString text = run.errorText();
-        QVERIFY2(text.contains(QStringLiteral("ended by --max-bytes; SHA-256 ") +
-                               sha256(data.left(maxBytes))),
+        // Bytes taken off the line past the limit are not kept, and the summary says so.
+        const QRegularExpression ending(
+            written > maxBytes
+                ? QStringLiteral("ended by --max-bytes \\(\\d+ more bytes arrived and "
+                                 "were not kept\\); SHA-256 ")
+                : QStringLiteral("ended by --max-bytes; SHA-256 "));
+        const QRegularExpressionMatch match = ending.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        QVERIFY2(text.mid(match.capturedEnd()).startsWith(sha256(data.left(maxBytes))),
                  qPrintable(text));
+    }
+
+    void readerOfProgressGoneKeepsTheTransfer()
+    {
+        // Progress to a reader that stopped reading (`| head`) must not end the transfer or
+        // turn its success into a failure.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("piped.bin"));
+        const QByteArray data = randomBytes(5000, 11);
+        QStringList command{MarluneRun::program(), QStringLiteral("receive"), file,
+                            QStringLiteral("--max-bytes"), QString::number(data.size())};
+        command += onPort(device);
+        for (QString& word : command)
+            word = QLatin1Char('\'') + word + QLatin1Char('\'');
+        QProcess shell;
+        // The reader is gone before the program starts, so anything it writes meets a broken
+        // pipe.
+        shell.start(QStringLiteral("bash"),
+                    {QStringLiteral("-c"), QStringLiteral("{ sleep 0.3; ") +
+                                               command.join(QLatin1Char(' ')) +
+                                               QStringLiteral("; } 2>&1 | true; "
+                                                              "exit ${PIPESTATUS[0]}")});
+        QVERIFY(shell.waitForStarted());
+        QVERIFY(device.write(data));
+        QVERIFY(shell.waitForFinished(30000));
+        QCOMPARE(shell.exitCode(), 0);
+        QCOMPARE(readFile(file), data);
     }
 
     void idleCountsOnlyFromTheFirstByte()
@@ -468,6 +504,16 @@ private slots:
                                                       QStringLiteral("--com1"), missingDevice,
                                                       QStringLiteral("--port"), QStringLiteral("1")}
                                        << QStringList{missingFile};
+        QTest::newRow("send: a folder, not a file")
+            << QStringList{QStringLiteral("send"),   QStringLiteral("DIR/."),
+                           QStringLiteral("--com1"), missingDevice,
+                           QStringLiteral("--port"), QStringLiteral("1")}
+            << QStringList{QStringLiteral("\"DIR/.\""), QStringLiteral("not a regular file")};
+        QTest::newRow("send: a pipe, which has no length")
+            << QStringList{QStringLiteral("send"),   QStringLiteral("/dev/stdin"),
+                           QStringLiteral("--com1"), missingDevice,
+                           QStringLiteral("--port"), QStringLiteral("1")}
+            << QStringList{QStringLiteral("not a regular file")};
         QTest::newRow("receive: no device")
             << QStringList{QStringLiteral("receive"), QStringLiteral("DIR/new.bin"),
                            QStringLiteral("--com1"),  missingDevice,

@@ -95,7 +95,8 @@ void CliReceiver::onStored(QByteArrayView bytes)
 
 void CliReceiver::check()
 {
-    if (!m_receiving)
+    // A port closed under us is a lost device, which reports itself; it is no quiet line.
+    if (!m_receiving || !m_port.PortOpen())
         return;
     // The receiver takes whole blocks as they fill; the rest already waits in the port.
     const qint64 seen = m_receiver.ReceivedCount() + std::max<qint64>(0, m_port.receivedNotTaken());
@@ -154,7 +155,13 @@ void CliReceiver::end(const QString& why)
     close();
     if (!ok)
         m_progress.message(QStringLiteral("marlune: ") + oneLine(failure));
-    m_progress.finish(summary(tr(", ended by %1").arg(why)));
+    QString ending = tr(", ended by %1").arg(why);
+    if (ok && m_limits.maxBytes && m_receiver.ReceivedCount() > *m_limits.maxBytes) {
+        // They were taken off the line with the rest; nobody else can have them now.
+        ending += tr(" (%1 more bytes arrived and were not kept)")
+                      .arg(m_receiver.ReceivedCount() - *m_limits.maxBytes);
+    }
+    m_progress.finish(summary(ending));
     emit done(ok ? CommandLine::exitSuccess : CommandLine::exitFailure);
 }
 

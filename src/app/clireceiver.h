@@ -29,7 +29,7 @@ public:
         std::optional<qint64> maxBytes; // the file's size at which it ends
     };
 
-    CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
+    explicit CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
     ~CliReceiver() override;
 
     // Refuses a file that holds data unless `force`; opens the file, then the port, and only

@@ -5,6 +5,7 @@
 #include "platform/serialport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -40,7 +41,13 @@ bool CliSender::start(const QString& path, QString* error)
     m_path = path;
     m_fileNumber = m_files.FreeFile();
     QString why;
-    // The file first: a missing file needs no port to be reported.
+    // The file first: a missing file needs no port to be reported. Only a regular file has a
+    // length to send; a pipe would "succeed" with nothing sent.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = tr("Cannot send \"%1\": it is not a regular file.").arg(path);
+        return false;
+    }
     if (!m_files.open(m_fileNumber, path, FileTable::Mode::Read, &why)) {
         *error = tr("Cannot send \"%1\": %2").arg(path, why);
         return false;

@@ -18,7 +18,7 @@ class CliSender : public QObject
     Q_OBJECT
 
 public:
-    CliSender(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
+    explicit CliSender(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
     ~CliSender() override;
 
     // Opens the file, then the port, and begins sending from the event loop. False, with a

@@ -51,6 +51,10 @@ int main(int argc, char* argv[])
     // not kill the program.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef SIGPIPE
+    // Progress to a reader that went away (`| head`) fails quietly; the transfer goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

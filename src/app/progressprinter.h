@@ -22,7 +22,7 @@ public:
         Lines, // a file or a pipe: whole lines only
     };
 
-    ProgressPrinter(QIODevice& out, Style style, QObject* parent = nullptr);
+    explicit ProgressPrinter(QIODevice& out, Style style, QObject* parent = nullptr);
 
     // Live for a terminal, Lines otherwise.
     static Style styleFor(int fd);

@@ -43,7 +43,7 @@ void FileReceiver::MSComm1_OnComm()
         waiting < blockSize ? waiting : std::min(waiting, maxBatch) / blockSize * blockSize;
     m_port.setInputLen(static_cast<int>(std::max<qint64>(take, 1)));
     QString error;
-    if (!store(m_port.Input(), blockSize, &error)) {
+    if (!store(m_port.Input(), &error)) {
         closeFile();
         m_port.setPortOpen(false);
         emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
@@ -53,16 +53,17 @@ void FileReceiver::MSComm1_OnComm()
     }
 }
 
-bool FileReceiver::store(const QByteArray& bytes, qint64 unit, QString* error)
+bool FileReceiver::store(const QByteArray& bytes, QString* error)
 {
     if (bytes.isEmpty())
         return true;
     qint64 written = 0;
     const bool ok = m_files.write(ReceiveFileNumber, bytes, error, &written);
     if (written > 0) {
-        // The count says what reached the file; the block is the last unit of it.
+        // The count says what reached the file; the block is the last block of it (a tail
+        // shorter than a block at the end, so a large final collect stays cheap to show).
         m_receivedCount += written;
-        const qint64 blockStart = written <= unit ? 0 : (written - 1) / unit * unit;
+        const qint64 blockStart = written <= blockSize ? 0 : (written - 1) / blockSize * blockSize;
         m_receiveBlock = bytes.mid(blockStart, written - blockStart);
         emit stored(QByteArrayView(bytes.constData(), written));
         emit blockReceived();
@@ -86,7 +87,7 @@ bool FileReceiver::finish(QString* error)
         // The device went away while the last bytes were collected; they are kept all the same.
         rest = m_port.takeUnreadAfterLoss();
     }
-    const bool ok = store(rest, rest.size(), error);
+    const bool ok = store(rest, error);
     closeFile();
     m_port.setPortOpen(false);
     return ok;
@@ -98,7 +99,7 @@ void FileReceiver::endAfterDeviceLoss(const QString& reason)
         return;
     const QByteArray unread = m_port.takeUnreadAfterLoss();
     QString error;
-    const bool ok = store(unread, unread.size(), &error);
+    const bool ok = store(unread, &error);
     closeFile();
     QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
                        .arg(reason)

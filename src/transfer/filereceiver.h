@@ -53,10 +53,9 @@ signals:
 
 private:
     void MSComm1_OnComm();
-    // Writes what was read from the port, counts what reached the file and reports it. The
-    // bytes are taken in `unit`s (whole blocks, or all at once at the end) and the last of
-    // them becomes ReceiveBlock.
-    bool store(const QByteArray& bytes, qint64 unit, QString* error);
+    // Writes what was read from the port, counts what reached the file and reports it; the
+    // last block of it becomes ReceiveBlock.
+    bool store(const QByteArray& bytes, QString* error);
     void closeFile();
 
     SerialPort& m_port;
