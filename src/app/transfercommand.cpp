@@ -29,8 +29,9 @@ void configurePort(SerialPort& port, const CommandLine& commandLine)
     port.setCommPort(commandLine.port.value_or(CommSettings::storedPort(store)));
     const QString settings = commandLine.baud ? QStringLiteral("%1,N,8,1").arg(*commandLine.baud)
                                               : CommSettings::storedBaud(store);
-    if (!port.setSettings(settings))
-        port.setSettings(CommSettings::defaultBaud);
+    // Both were checked already: the store's value reads as the default when the port would
+    // refuse it, and --baud takes only speeds the port accepts.
+    port.setSettings(settings);
 }
 
 } // namespace

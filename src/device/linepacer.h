@@ -15,7 +15,6 @@ public:
 
     // 0 bytes per second: no pacing at all.
     void setBytesPerSecond(double bytesPerSecond);
-    double bytesPerSecond() const { return m_rate; }
 
     // How many bytes may pass at `now`: 0 until `readyAt`, unlimited without pacing.
     std::size_t allowance(Clock::time_point now) const;

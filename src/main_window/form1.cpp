@@ -275,8 +275,7 @@ void Form1::Form_Load()
     MSComm1.setCommPort(CommSettings::storedPort(m_store));
     selectSPort(MSComm1.CommPort() - 1);
     Label1->setText(QString::number(MSComm1.CommPort()));
-    if (!MSComm1.setSettings(CommSettings::storedBaud(m_store)))
-        MSComm1.setSettings(CommSettings::defaultBaud);
+    MSComm1.setSettings(CommSettings::storedBaud(m_store));
     const QString speedText = MSComm1.Settings().chopped(6);
     Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(speeds.size()); ++i) {

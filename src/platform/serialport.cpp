@@ -421,6 +421,8 @@ void SerialPort::raiseReceiveEvents()
     m_commEvent = comEvReceive;
     emit OnComm();
     m_raising = false;
+    // What the handlers left: the next arrival is measured from here.
+    m_availableAfterLook = PortOpen() ? m_port.bytesAvailable() : 0;
 
     // A handler that took bytes but left a full threshold waiting is called again, from the
     // event loop so that other events keep their turn. Qt raises readyRead only for new data,
