@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev
   qt6-serialport-dev
   libgl-dev
+  libssl-dev
 )
 
 missing=()

@@ -196,7 +196,7 @@ QString CliReceiver::summary(const QString& ending) const
         .arg(m_path, m_port.describe(), m_port.Settings())
         .arg(double(m_lastByteMs) / 1000, 0, 'f', 2)
         .arg(rate.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rate), ending,
-             QString::fromLatin1(m_hash.result().toHex()));
+             QString::fromLatin1(m_hash.hex()));
 }
 
 void CliReceiver::close()

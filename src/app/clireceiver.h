@@ -1,9 +1,9 @@
 #pragma once
 
+#include "app/sha256.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filetable.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -63,7 +63,7 @@ private:
     qint16 m_fileNumber = 0;
     QString m_path;
     Limits m_limits;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     qint64 m_hashed = 0;
     qint64 m_seen = 0;
     QElapsedTimer m_sinceFirstByte;

@@ -78,7 +78,7 @@ void CliSender::onFinished()
                           .arg(m_path, m_port.describe(), m_port.Settings())
                           .arg(double(ms) / 1000, 0, 'f', 2)
                           .arg(rate.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rate),
-                               QString::fromLatin1(m_hash.result().toHex())));
+                               QString::fromLatin1(m_hash.hex())));
     emit done(CommandLine::exitSuccess);
 }
 

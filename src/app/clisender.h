@@ -1,9 +1,9 @@
 #pragma once
 
+#include "app/sha256.h"
 #include "transfer/filesender.h"
 #include "transfer/filetable.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -46,7 +46,7 @@ private:
     qint16 m_fileNumber = 0;
     QString m_path;
     qint64 m_length = 0;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     QElapsedTimer m_clock;
     bool m_running = false;
 };
