@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,24 +27,15 @@ std::int64_t monotonicNs()
 
 FarEnd::FarEnd()
 {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
+    if (m_pty.isValid()) {
+        m_master = m_pty.master();
+        m_path = QString::fromStdString(m_pty.path());
     }
-    for (int fd : {m_master, m_slave})
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_path = QString::fromLocal8Bit(name);
 }
 
 FarEnd::~FarEnd()
 {
     abort();
-    ::close(m_master);
-    ::close(m_slave);
 }
 
 void FarEnd::startSending(std::int64_t count, std::int64_t bytesPerSecond)

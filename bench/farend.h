@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/rawpty.h"
+
 #include <QString>
 
 #include <atomic>
@@ -43,8 +45,9 @@ public:
 private:
     void run(bool sending, std::int64_t count, std::int64_t bytesPerSecond);
 
+    // The slave stays held, so the pty stays usable while the program opens and closes it.
+    RawPty m_pty;
     int m_master = -1;
-    int m_slave = -1; // held so the pty stays usable while the program opens and closes it
     QString m_path;
     std::int64_t m_count = 0;
     std::thread m_thread;

@@ -5,35 +5,18 @@
 #include <QThread>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyPair::PtyPair()
 {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
+    if (m_pty.isValid()) {
+        m_master = m_pty.master();
+        m_path = QString::fromStdString(m_pty.path());
     }
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    // A program the test starts must not hold the far end open: closing it would then not
-    // look like an unplugged device.
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_path = QString::fromLocal8Bit(name);
 }
 
-PtyPair::~PtyPair()
-{
-    closeMaster();
-    if (m_slave >= 0)
-        ::close(m_slave);
-}
+PtyPair::~PtyPair() = default;
 
 QByteArray PtyPair::readAvailable()
 {
@@ -115,8 +98,6 @@ bool PtyPair::write(const QByteArray& bytes, int timeoutMs)
 
 void PtyPair::closeMaster()
 {
-    if (m_master >= 0) {
-        ::close(m_master);
-        m_master = -1;
-    }
+    m_pty.closeMaster();
+    m_master = -1;
 }

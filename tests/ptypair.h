@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/rawpty.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,7 +32,8 @@ public:
     void closeMaster();
 
 private:
+    // The slave stays held, so the pty stays usable while the program opens and closes it.
+    RawPty m_pty;
     int m_master = -1;
-    int m_slave = -1; // held so the pty stays usable until the program opens it
     QString m_path;
 };

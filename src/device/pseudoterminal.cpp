@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -52,28 +51,21 @@ std::string systemError(const std::string& what)
 PseudoTerminal::~PseudoTerminal()
 {
     removeLink();
-    for (int fd : {m_watch, m_master}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    if (m_watch >= 0)
+        ::close(m_watch);
 }
 
 bool PseudoTerminal::create(long initialSpeed, std::string* error)
 {
-    termios raw{};
-    ::cfmakeraw(&raw);
-    ::cfsetspeed(&raw, speedCode(initialSpeed));
-    char name[256] = {};
-    int slave = -1;
-    if (::openpty(&m_master, &slave, name, &raw, nullptr) != 0) {
-        *error = systemError("cannot make a pseudo-terminal");
+    m_pty.emplace(speedCode(initialSpeed));
+    if (!m_pty->isValid()) {
+        *error = m_pty->error();
         return false;
     }
     // The slave keeps its settings while closed, for whoever opens it next.
-    ::close(slave);
-    m_path = name;
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    m_pty->closeSlave();
+    m_path = m_pty->path();
+    m_master = m_pty->master();
 
     m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_watch >= 0 && ::inotify_add_watch(m_watch, m_path.c_str(),

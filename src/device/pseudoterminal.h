@@ -1,6 +1,9 @@
 #pragma once
 
+#include "device/rawpty.h"
+
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -75,7 +78,8 @@ private:
     Notifications takeNotifications();
     void resetSlave();
 
-    int m_master = -1;
+    std::optional<RawPty> m_pty;
+    int m_master = -1; // the pair's master, while there is one
     int m_watch = -1;
     bool m_open = false;
     // A close was notified while the slave still looked open.
