@@ -2,12 +2,14 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 
-WindowRig::WindowRig(const QString& device, int tickMs) : m_tickMs(tickMs)
+WindowRig::WindowRig(const QString& device, int tickMs)
+    : m_tickMs(tickMs), m_form(m_dialog, m_messages, {{2, device}})
 {
-    m_form.serialPort().setDevice(2, device);
     m_form.findChild<QRadioButton*>(QStringLiteral("Buart7"))->click(); // 115200
     m_form.show();
 }
@@ -56,7 +58,7 @@ bool WindowRig::send(const QString& path)
 {
     m_dialog.answers.push_back(path);
     m_form.Command1_Click();
-    return m_messages.errors.empty() && runUntil([this] { return !m_form.isSending(); }, 600'000);
+    return m_messages.errors.empty() && runUntil([this] { return !sending(); }, 600'000);
 }
 
 bool WindowRig::startReceive(const QString& path)
@@ -64,16 +66,31 @@ bool WindowRig::startReceive(const QString& path)
     m_dialog.answers.push_back(path);
     m_messages.okAnswers.push_back(true);
     m_form.Command3_Click();
-    return m_form.isReceiving();
+    return receiving();
 }
 
 bool WindowRig::finishReceive(std::int64_t bytes, const std::function<bool()>& farEndDone,
                               int timeoutMs)
 {
     // A tail shorter than a block waits for the stop.
-    const bool arrived = runUntil(
-        [&] { return m_form.ReceivedCount() > bytes - FileReceiver::blockSize && farEndDone(); },
-        timeoutMs);
+    const bool arrived =
+        runUntil([&] { return receivedCount() > bytes - FileReceiver::blockSize && farEndDone(); },
+                 timeoutMs);
     m_form.Command4_Click();
-    return arrived && m_messages.errors.empty() && m_form.ReceivedCount() == bytes;
+    return arrived && m_messages.errors.empty() && receivedCount() == bytes;
+}
+
+bool WindowRig::sending() const
+{
+    return !m_form.findChild<QPushButton*>(QStringLiteral("Command2"))->isHidden();
+}
+
+bool WindowRig::receiving() const
+{
+    return !m_form.findChild<QPushButton*>(QStringLiteral("Command4"))->isHidden();
+}
+
+std::int64_t WindowRig::receivedCount() const
+{
+    return m_form.findChild<QLabel*>(QStringLiteral("Label7"))->text().toLongLong();
 }

@@ -34,9 +34,12 @@ public:
 private:
     // Runs the event loop until `done` holds or the time is up.
     template <typename Done> bool runUntil(Done done, int timeoutMs);
+    bool sending() const;
+    bool receiving() const;
+    std::int64_t receivedCount() const;
 
     int m_tickMs;
     ScriptedFileDialog m_dialog;
     ScriptedMessages m_messages;
-    Form1 m_form{m_dialog, m_messages};
+    Form1 m_form;
 };

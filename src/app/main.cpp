@@ -1,7 +1,7 @@
 #include "app/commandline.h"
-#include "app/shownprobe.h"
 #include "app/transfercommand.h"
 #include "main_window/form1.h"
+#include "main_window/shownprobe.h"
 #include "platform/qtfiledialog.h"
 #include "platform/qtmessageservice.h"
 
@@ -34,9 +34,7 @@ int runWindow(int argc, char* argv[])
 
     QtFileDialog dialog;
     QtMessageService messages;
-    Form1 window(dialog, messages);
-    for (auto it = commandLine.devices.cbegin(); it != commandLine.devices.cend(); ++it)
-        window.serialPort().setDevice(it.key(), it.value());
+    Form1 window(dialog, messages, commandLine.devices);
     ShownProbe::installIfRequested();
     window.show();
     return QApplication::exec();
