@@ -10,16 +10,19 @@ deps:
 configure: deps
 	cmake --preset $(PRESET)
 
+# Everything: the programs, the tests and the benchmarks.
 build: configure
 	cmake --build --preset $(PRESET)
 
 # The window with COM1 and COM2 attached to the virtual device (marlune-device), stopped when the window
 # closes. DEVICE_ARGS passes options to the device, ARGS to the window.
-run: build
+run: configure
+	cmake --build --preset $(PRESET) --target marlune marlune-device
 	DEVICE_ARGS="$(DEVICE_ARGS)" bash scripts/run-with-device.sh $(BUILD_DIR) $(ARGS)
 
 # The window alone, for real hardware: make run-hardware ARGS="--com1 /dev/ttyUSB0"
-run-hardware: build
+run-hardware: configure
+	cmake --build --preset $(PRESET) --target marlune
 	$(BUILD_DIR)/src/app/marlune $(ARGS)
 
 test: build
@@ -29,7 +32,8 @@ test: build
 test-sanitize:
 	$(MAKE) test PRESET=sanitize
 
-bench: build
+bench: configure
+	cmake --build --preset $(PRESET) --target marlune_bench
 	$(BUILD_DIR)/bench/marlune_bench
 
 install: build
