@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps configure build run run-hardware test test-sanitize bench install format clean
+.PHONY: deps configure build run run-hardware test test-sanitize bench package install format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -36,7 +36,13 @@ bench: configure
 	cmake --build --preset $(PRESET) --target marlune_bench
 	$(BUILD_DIR)/bench/marlune_bench
 
-install: build
+# A Debian package of what `make install` installs: $(BUILD_DIR)/marlune_VERSION_ARCH.deb
+package: configure
+	cmake --build --preset $(PRESET) --target marlune_packaged
+	cd $(BUILD_DIR) && cpack
+
+install: configure
+	cmake --build --preset $(PRESET) --target marlune_packaged
 	cmake --install $(BUILD_DIR) --prefix $(or $(PREFIX),/usr/local)
 
 format:

@@ -14,8 +14,10 @@ packages=(
   qt6-serialport-dev
   libgl-dev
   libssl-dev
-  # dpkg-shlibdeps, with which `make package` works out the .deb's dependencies.
+  # dpkg-shlibdeps, with which `make package` works out the .deb's dependencies, and file,
+  # with which CPack finds the programs to give it.
   dpkg-dev
+  file
   # The sans serif with the widths the window's captions are laid out for.
   fonts-liberation
   # The package test validates the desktop entry and the AppStream metadata with these.
