@@ -1,6 +1,7 @@
 // The port choice kept from one run to the next, help, and the two ways to end the program.
 #include "main_window/form1.h"
 #include "main_window/helpwindow.h"
+#include "marlunerun.h"
 #include "platform/commsettings.h"
 #include "platform/qthelpviewer.h"
 #include "platform/settingsstore.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 
@@ -144,6 +146,8 @@ private slots:
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
     void closingDuringReceptionKeepsEveryByteThenSaves();
+    void stopSignalsCloseTheWindow_data();
+    void stopSignalsCloseTheWindow();
     void exitSavesNothing();
     void exitDuringReceptionKeepsEveryByte();
     void exitDuringSendStops();
@@ -379,6 +383,29 @@ void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
     const Stored stored = readStore();
     QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+}
+
+void SettingsTest::stopSignalsCloseTheWindow_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM (a kill, a shutdown)") << SIGTERM;
+    QTest::newRow("SIGHUP (a logout, a closed terminal)") << SIGHUP;
+    QTest::newRow("SIGINT (Ctrl-C)") << SIGINT;
+}
+
+void SettingsTest::stopSignalsCloseTheWindow()
+{
+    // The program itself, as a desktop session ends it: it closes as by its close button,
+    // saving the choice (a reception kept every byte: closingDuringReception... shows that).
+    QFETCH(int, signalNumber);
+    writeStore(QStringLiteral("1"), QStringLiteral("4800,E,7,1"));
+    MarluneRun window({QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QVERIFY(window.waitUntilHandlingStopSignals());
+    window.sendSignal(signalNumber);
+    QVERIFY(window.waitForExit());
+    QVERIFY2(window.exitedWith(0), qPrintable(window.describeEnd() + window.errorText()));
+    // The restore's click made the speed plain, and only the close saves that.
+    QCOMPARE(readStore().baud, std::optional<QString>(QStringLiteral("4800,N,8,1")));
 }
 
 void SettingsTest::exitSavesNothing()

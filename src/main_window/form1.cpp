@@ -38,7 +38,7 @@ QString signReserving(qint64 value)
 } // namespace
 
 Form1::Form1(FileDialog& dialog, MessageService& messages, const QMap<int, QString>& devicesForRun,
-             QWidget* parent)
+             std::optional<int> portForRun, QWidget* parent)
     : QMainWindow(parent), CDialog(dialog), m_messages(messages),
       m_receiveView(receiveViewIntervalMs, [this] { refreshReceiveView(); })
 {
@@ -46,7 +46,7 @@ Form1::Form1(FileDialog& dialog, MessageService& messages, const QMap<int, QStri
     // The window keeps the size of its client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
-    Form_Load(devicesForRun);
+    Form_Load(devicesForRun, portForRun);
 }
 
 Form1::~Form1()
@@ -80,7 +80,7 @@ void Form1::connectControls()
     connect(&m_receiver, &FileReceiver::failed, this, &Form1::onReceiveFailed);
 }
 
-void Form1::Form_Load(const QMap<int, QString>& devicesForRun)
+void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int> portForRun)
 {
     // Start-up arrangement.
     m_ui.text1->hide();
@@ -94,7 +94,7 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun)
     // user's clicks would.
     CommSettings::loadDevices(m_store, &MSComm1.ports());
     MSComm1.ports().mapForRun(devicesForRun);
-    MSComm1.setCommPort(CommSettings::storedPort(m_store));
+    MSComm1.setCommPort(portForRun.value_or(CommSettings::storedPort(m_store)));
     selectSPort(MSComm1.CommPort() - 1);
     m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
     MSComm1.setSettings(CommSettings::storedBaud(m_store));

@@ -12,6 +12,8 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <optional>
+
 class FileDialog;
 class HelpViewer;
 class HelpWindow;
@@ -27,9 +29,11 @@ class Form1 : public QMainWindow
 
 public:
     // `devicesForRun` maps port numbers to devices for this run only (the command line's --com1
-    // and --com2); they are never stored.
+    // and --com2); they are never stored. `portForRun` is selected at the start instead of the
+    // stored port, and is stored only by a close, as the user's own choice would be.
     explicit Form1(FileDialog& dialog, MessageService& messages,
-                   const QMap<int, QString>& devicesForRun = {}, QWidget* parent = nullptr);
+                   const QMap<int, QString>& devicesForRun = {},
+                   std::optional<int> portForRun = std::nullopt, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Tests stand in for the platform's help viewer.
@@ -48,7 +52,7 @@ protected:
 
 private:
     void connectControls();
-    void Form_Load(const QMap<int, QString>& devicesForRun);
+    void Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int> portForRun);
     // Stops a reception, then saves the port choice.
     void Form_Unload();
     void SPort_Click(int index);
