@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -23,14 +24,15 @@ PtyPair::PtyPair()
 
 PtyPair::~PtyPair() = default;
 
-QByteArray PtyPair::readAvailable()
+QByteArray PtyPair::readAvailable(qint64 limit)
 {
     QByteArray out;
     if (m_master < 0)
         return out;
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+    while (out.size() < limit) {
+        const ssize_t n =
+            ::read(m_master, buffer, std::min<qint64>(sizeof buffer, limit - out.size()));
         if (n > 0) {
             out.append(buffer, n);
             continue;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <limits>
 #include <thread>
 
 // A raw pseudo-terminal pair standing in for the device at the far end of the line. The
@@ -20,8 +21,8 @@ public:
     bool isValid() const { return m_master >= 0; }
     QString devicePath() const { return m_path; }
 
-    // Everything the program sent that is waiting now, without blocking.
-    QByteArray readAvailable();
+    // What the program sent that is waiting now, at most `limit` bytes, without blocking.
+    QByteArray readAvailable(qint64 limit = std::numeric_limits<qint64>::max());
     // Keeps the event loop running while it collects bytes, until `count` bytes arrived or
     // `timeoutMs` passed. Returns what arrived.
     QByteArray readExactly(qint64 count, int timeoutMs = 20000);

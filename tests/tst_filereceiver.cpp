@@ -79,27 +79,9 @@ private slots:
         QVERIFY(m_pty->write(data));
         QTRY_COMPARE_WITH_TIMEOUT(content(m_path), data, 2000);
         QCOMPARE(m_receiver->receivedCount(), data.size());
-        QCOMPARE(m_receiver->lastBlock(), data.right(100));
+        QCOMPARE(m_receiver->lastBlock(), data.right(512));
         // What it reports is what reached the file, in order (a checksum follows it).
         QVERIFY(reported == data);
-    }
-
-    void hangUpRightAfterTheLastByteLosesNothing()
-    {
-        // The device writes at the line's pace and goes away a moment after its last byte: the
-        // system throws away what it still holds then, so everything must have been read.
-        const QByteArray data = randomBytes(11'520, 2);
-        QSignalSpy failed(m_receiver.get(), &FileReceiver::failed);
-        std::thread far = m_pty->writePaced(data, 11'520, true);
-        const bool ended = failed.wait(20000);
-        far.join();
-        QVERIFY(ended);
-        QCOMPARE(content(m_path).size(), data.size());
-        QVERIFY(content(m_path) == data);
-        const QString message = failed.first().first().toString();
-        QVERIFY2(message.contains(QStringLiteral("%1 bytes were saved").arg(data.size())),
-                 qPrintable(message));
-        QVERIFY(!m_pty->isHeld());
     }
 
     void deletedFileIsAFailure()

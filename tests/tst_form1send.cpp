@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 class TestSending : public QObject
 {
@@ -424,14 +425,26 @@ void TestSending::portHeldByAnotherProgram()
 
 void TestSending::unusableChoice_data()
 {
-    QTest::addColumn<bool>("folder");
-    QTest::newRow("missing file") << false;
-    QTest::newRow("folder") << true;
+    // What the dialog gives; "DIR/" stands for a folder of the test's own.
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("missing file") << "DIR/no such file.bin"
+                                  << "No such file";
+    QTest::newRow("folder") << "DIR/a folder"
+                            << "folder";
+    // Opening a pipe for reading would wait for a writer, and hold up the window for good.
+    QTest::newRow("pipe") << "DIR/a pipe"
+                          << "pipe";
+    QTest::newRow("device") << "/dev/zero"
+                            << "device";
+    QTest::newRow("system file with no length") << "/proc/self/status"
+                                                << "length reads 0";
 }
 
 void TestSending::unusableChoice()
 {
-    QFETCH(bool, folder);
+    QFETCH(QString, choice);
+    QFETCH(QString, says);
 
     // A send before, so that a stale count could show.
     const QByteArray bytes = randomBytes(700);
@@ -441,16 +454,17 @@ void TestSending::unusableChoice()
     QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
     QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
 
-    const QString bad =
-        m_dir.filePath(folder ? QStringLiteral("a folder") : QStringLiteral("no such file.bin"));
-    if (folder)
+    const QString bad = QString(choice).replace(QStringLiteral("DIR/"), m_dir.path() + '/');
+    if (bad.endsWith(QStringLiteral("a folder")))
         QVERIFY(QDir().mkpath(bad));
+    if (bad.endsWith(QStringLiteral("a pipe")))
+        QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
     m_dialog.answers = {bad};
     m_form->Command1_Click();
 
     QCOMPARE(m_messages.errors.size(), std::size_t(1));
-    QVERIFY2(m_messages.errors.front().text.contains(bad),
-             qPrintable(m_messages.errors.front().text));
+    const QString message = m_messages.errors.front().text;
+    QVERIFY2(message.contains(bad) && message.contains(says), qPrintable(message));
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
     QVERIFY(!shown("Label5") || !label("Label5")->text().startsWith(QStringLiteral("Sum:")));
     QCOMPARE(m_pty->collectFor(200).size(), 0);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -202,6 +203,28 @@ private slots:
         // The refused second open leaves the first one working.
         QVERIFY(m_port->Output("still"));
         QCOMPARE(m_pty->readExactly(5), QByteArray("still"));
+    }
+
+    void oneDeviceUnderTwoNamesOpensOnce()
+    {
+        // A link to the device (as /dev/serial/by-id/... is to /dev/ttyUSB0) is the same line:
+        // a second program must not get part of the stream through it, not even as root.
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("by-id-link"));
+        QVERIFY(QFile::link(m_pty->devicePath(), link));
+        for (const bool viaLinkFirst : {false, true}) {
+            SerialPort first;
+            SerialPort second;
+            first.ports().mapForRun({{1, viaLinkFirst ? link : m_pty->devicePath()}});
+            second.ports().mapForRun({{1, viaLinkFirst ? m_pty->devicePath() : link}});
+            QVERIFY(first.setCommPort(1) && second.setCommPort(1));
+            QString error;
+            QVERIFY2(first.setPortOpen(true, &error), qPrintable(error));
+            QVERIFY(!second.setPortOpen(true, &error));
+            QVERIFY2(error.contains(QStringLiteral("locked")), qPrintable(error));
+            QVERIFY(first.setPortOpen(false));
+            QVERIFY2(second.setPortOpen(true, &error), qPrintable(error));
+        }
     }
 
     void openCloseCyclesHoldNothing()

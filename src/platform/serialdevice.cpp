@@ -208,7 +208,9 @@ bool SerialDevice::configure(const LineSettings& line, QString* error)
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK | ISTRIP);
     tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
+    // Reads never wait (the descriptor does not block); with VMIN 1 a read that finds nothing
+    // says EAGAIN, so that a read of 0 bytes means a hang-up and nothing else.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (!setFrame(line, &tio, error))
         return false;
@@ -320,7 +322,6 @@ qint64 SerialDevice::read(char* data, qint64 size, QString* error)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        // A read of nothing from a device that said it was readable is a hang-up.
         *error = got == 0 ? tr("the device closed the line or was disconnected.") : systemError();
         return -1;
     }

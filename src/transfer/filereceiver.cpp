@@ -77,10 +77,14 @@ bool FileReceiver::store(const QByteArray& bytes, QString* error)
     qint64 written = 0;
     const bool ok = m_target->write(bytes, &written, error);
     if (written > 0) {
-        // The count says what reached the file; the block is the last block of it.
+        // The count says what reached the file; the block is the last 512 bytes of it, which a
+        // tail written on its own may have split.
         m_receivedCount += written;
-        const qint64 blockStart = written <= blockSize ? 0 : (written - 1) / blockSize * blockSize;
-        m_lastBlock = bytes.mid(blockStart, written - blockStart);
+        const QByteArrayView reached(bytes.constData(), written);
+        if (written >= blockSize)
+            m_lastBlock = reached.last(blockSize).toByteArray();
+        else
+            m_lastBlock = (m_lastBlock + reached.toByteArray()).right(blockSize);
         emit stored(QByteArrayView(bytes.constData(), written));
     }
     return ok;

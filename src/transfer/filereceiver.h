@@ -50,7 +50,7 @@ public:
     QString path() const { return m_path; }
     // The bytes that reached the file.
     qint64 receivedCount() const { return m_receivedCount; }
-    // The block stored last (the last 512 bytes stored, or fewer at the start).
+    // The last 512 bytes stored (fewer at the start).
     QByteArray lastBlock() const { return m_lastBlock; }
 
 signals:
