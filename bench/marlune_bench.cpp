@@ -318,8 +318,7 @@ QString finishChild(const Setup& setup, ChildProcess& child, FarEnd& far, Direct
         .arg(intact ? QStringLiteral("intact") : QStringLiteral("NOT intact"), setup.logTail());
 }
 
-// --- CPU on a paced line
-// --------------------------------------------------------------------------
+// --- CPU on a paced line -------------------------------------------------------------------------
 
 // Percent of a core the program used while the line was paced; NaN on failure.
 double pacedCpuPercent(const Setup& setup, Mover mover, Direction direction)
@@ -494,6 +493,7 @@ void measureStartup(const Setup& setup, Report* report)
 void describeMethod(Report* report, const Machine& machine, const QString& loadAtEnd,
                     double minutes)
 {
+    report->setMachine(machine);
     report->addHeader(QStringLiteral("Machine"), machine.describe());
     report->addHeader(
         QStringLiteral("Date"),
@@ -525,20 +525,25 @@ void describeMethod(Report* report, const Machine& machine, const QString& loadA
             .arg(runLimitMs / 1000));
     report->addHeader(
         QStringLiteral("CPU"),
-        QStringLiteral("user + system time of the program's own process (the window runs in one "
-                       "of its own), from /proc/PID/stat in %1 ms ticks")
+        QStringLiteral(
+            "user + system time of the program's own process, from /proc/PID/stat in "
+            "%1 ms ticks; the window runs in a process of its own for this (marlune_bench "
+            "--window: the same window, driven by its buttons)")
             .arg(ChildProcess::cpuTickNs() / 1'000'000));
-    report->addHeader(QStringLiteral("Memory"),
-                      QStringLiteral("peak resident set (VmHWM) of the program's own process in "
-                                     "the large transfer, minus that in the small one"));
+    report->addHeader(
+        QStringLiteral("Memory"),
+        QStringLiteral("peak resident set (VmHWM) of the program's own process (the "
+                       "window's as for CPU) in the large transfer, minus that in the "
+                       "small one"));
 }
 
 // Qt's offscreen platform and font lookup say these on every window; they mean nothing here and
 // would bury the progress lines.
 void quietKnownNoise(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (message.startsWith(QLatin1String("OpenType support missing")) ||
-        message.startsWith(QLatin1String("This plugin does not support propagateSizeHints")))
+    const QString text = message.trimmed();
+    if (text.startsWith(QLatin1String("OpenType support missing")) ||
+        text.startsWith(QLatin1String("This plugin does not support propagateSizeHints")))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }

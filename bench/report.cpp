@@ -66,6 +66,15 @@ QString Machine::describe() const
     return QStringLiteral("%1, %2 cores, %3").arg(cpu).arg(cores).arg(kernel);
 }
 
+QJsonObject Machine::toJson() const
+{
+    return QJsonObject{{QStringLiteral("cpu"), cpu},
+                       {QStringLiteral("cores"), cores},
+                       {QStringLiteral("kernel"), kernel},
+                       {QStringLiteral("date"), date},
+                       {QStringLiteral("loadAtStart"), load}};
+}
+
 bool Report::allMet() const
 {
     return std::all_of(m_rows.begin(), m_rows.end(),
@@ -105,5 +114,7 @@ QJsonObject Report::json() const
         row.insert(QStringLiteral("result"), resultText(r.result));
         rows.append(row);
     }
-    return QJsonObject{{QStringLiteral("header"), header}, {QStringLiteral("rows"), rows}};
+    return QJsonObject{{QStringLiteral("machine"), m_machine},
+                       {QStringLiteral("header"), header},
+                       {QStringLiteral("rows"), rows}};
 }

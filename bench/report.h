@@ -18,6 +18,7 @@ struct Machine
     static Machine thisOne();
     static QString loadAverage();
     QString describe() const;
+    QJsonObject toJson() const;
 };
 
 // One line of the results table.
@@ -46,6 +47,8 @@ class Report
 {
 public:
     void addHeader(const QString& name, const QString& text) { m_header.emplace_back(name, text); }
+    // Also in results.json field by field, for comparing runs.
+    void setMachine(const Machine& machine) { m_machine = machine.toJson(); }
     void add(Row row) { m_rows.push_back(std::move(row)); }
 
     bool allMet() const;
@@ -54,5 +57,6 @@ public:
 
 private:
     std::vector<std::pair<QString, QString>> m_header;
+    QJsonObject m_machine;
     std::vector<Row> m_rows;
 };

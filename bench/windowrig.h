@@ -54,5 +54,5 @@ private:
     QString m_receivePath;
     ScriptedFileDialog m_dialog;
     ScriptedMessages m_messages;
-    Form1 m_form{m_dialog, m_messages};
+    Form1 m_form;
 };
