@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps configure build run run-hardware test test-sanitize bench install format clean
+.PHONY: deps configure build run run-hardware test test-sanitize bench package install format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -10,16 +10,19 @@ deps:
 configure: deps
 	cmake --preset $(PRESET)
 
+# Everything: the programs, the tests and the benchmarks.
 build: configure
 	cmake --build --preset $(PRESET)
 
 # The window with COM1 and COM2 attached to the virtual device (marlune-device), stopped when the window
 # closes. DEVICE_ARGS passes options to the device, ARGS to the window.
-run: build
+run: configure
+	cmake --build --preset $(PRESET) --target marlune marlune-device
 	DEVICE_ARGS="$(DEVICE_ARGS)" bash scripts/run-with-device.sh $(BUILD_DIR) $(ARGS)
 
 # The window alone, for real hardware: make run-hardware ARGS="--com1 /dev/ttyUSB0"
-run-hardware: build
+run-hardware: configure
+	cmake --build --preset $(PRESET) --target marlune
 	$(BUILD_DIR)/src/app/marlune $(ARGS)
 
 test: build
@@ -29,10 +32,17 @@ test: build
 test-sanitize:
 	$(MAKE) test PRESET=sanitize
 
-bench: build
+bench: configure
+	cmake --build --preset $(PRESET) --target marlune_bench
 	$(BUILD_DIR)/bench/marlune_bench
 
-install: build
+# A Debian package of what `make install` installs: $(BUILD_DIR)/marlune_VERSION_ARCH.deb
+package: configure
+	cmake --build --preset $(PRESET) --target marlune_packaged
+	cd $(BUILD_DIR) && cpack
+
+install: configure
+	cmake --build --preset $(PRESET) --target marlune_packaged
 	cmake --install $(BUILD_DIR) --prefix $(or $(PREFIX),/usr/local)
 
 format:

@@ -17,10 +17,9 @@ constexpr int stillMs = 1000;
 } // namespace
 
 WindowRig::WindowRig(const QString& device, int baud, int tickMs)
-    : m_tickMs(tickMs), m_form(m_dialog, m_messages)
-{
     // The device COM2 stands for, as `--com2 DEVICE` gives it.
-    m_form.serialPort().setDevice(2, device);
+    : m_tickMs(tickMs), m_form(m_dialog, m_messages, {{2, device}})
+{
     m_form.show();
     click(QStringLiteral("SPort1")); // COM2
     const QString caption = QString::number(baud);

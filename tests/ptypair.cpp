@@ -4,8 +4,13 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <QFile>
+
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 PtyPair::PtyPair()
@@ -100,4 +105,76 @@ void PtyPair::closeMaster()
 {
     m_pty.closeMaster();
     m_master = -1;
+}
+
+bool PtyPair::isHeld() const
+{
+    // A port holds its device with an exclusive lock on the descriptor (and shuts out other
+    // users' opens), which binds root as well.
+    const int fd =
+        ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+
+namespace {
+
+// Runs `move(due)` every millisecond with the bytes due by then at `bytesPerSecond`, until it
+// says all is done.
+template <typename Move> void paced(int bytesPerSecond, Move move)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    for (auto tick = start;;) {
+        tick += std::chrono::milliseconds(1);
+        std::this_thread::sleep_until(tick);
+        const auto elapsedUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+        if (!move(qint64(elapsedUs) * bytesPerSecond / 1'000'000))
+            return;
+    }
+}
+
+} // namespace
+
+std::thread PtyPair::writePaced(const QByteArray& bytes, int bytesPerSecond, bool closeWhenDone)
+{
+    return std::thread([this, bytes, bytesPerSecond, closeWhenDone] {
+        qint64 done = 0;
+        paced(bytesPerSecond, [&](qint64 due) {
+            while (done < std::min<qint64>(due, bytes.size())) {
+                const ssize_t n = ::write(m_master, bytes.constData() + done,
+                                          std::min<qint64>(due, bytes.size()) - done);
+                if (n <= 0)
+                    break; // full for now; the next tick tries again
+                done += n;
+            }
+            return done < bytes.size();
+        });
+        if (closeWhenDone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            closeMaster();
+        }
+    });
+}
+
+std::thread PtyPair::readPaced(qint64 count, int bytesPerSecond, QByteArray* into)
+{
+    return std::thread([this, count, bytesPerSecond, into] {
+        char buffer[4096];
+        paced(bytesPerSecond, [&](qint64 due) {
+            while (into->size() < std::min(due, count)) {
+                const ssize_t n =
+                    ::read(m_master, buffer,
+                           std::min<qint64>(sizeof buffer, std::min(due, count) - into->size()));
+                if (n <= 0)
+                    break;
+                into->append(buffer, n);
+            }
+            return into->size() < count;
+        });
+    });
 }

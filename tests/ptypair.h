@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <thread>
+
 // A raw pseudo-terminal pair standing in for the device at the far end of the line. The
 // program opens `devicePath()` as its serial port; the test reads and writes the master side.
 class PtyPair
@@ -30,6 +32,14 @@ public:
     bool write(const QByteArray& bytes, int timeoutMs = 20000);
     // Closes the far end, as an unplugged device would.
     void closeMaster();
+    // A thread that writes `bytes` at a line's pace, the bytes due every millisecond as a
+    // UART's FIFO hands them over, and then, if asked, closes the far end 5 ms after the last
+    // byte, as a device that goes away at once. Join it before anything else touches the pair.
+    std::thread writePaced(const QByteArray& bytes, int bytesPerSecond, bool closeWhenDone);
+    // A thread that reads `count` bytes at a line's pace into `into`.
+    std::thread readPaced(qint64 count, int bytesPerSecond, QByteArray* into);
+    // Whether a program holds the device as its serial port now.
+    bool isHeld() const;
 
 private:
     // The slave stays held, so the pty stays usable while the program opens and closes it.

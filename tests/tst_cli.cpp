@@ -1,9 +1,9 @@
 // The command line for scripts, run as a script runs it: `marlune send` and `marlune receive` as
 // child processes, with a raw pseudo-terminal standing in for the device.
-#include "app/commandline.h"
 #include "isolatedsettings.h"
-#include "main_window/commsettings.h"
 #include "marlunerun.h"
+#include "platform/commsettings.h"
+#include "platform/portmap.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
 
@@ -322,8 +322,9 @@ private slots:
 
         const QString text = run.errorText();
         const QRegularExpressionMatch match =
-            QRegularExpression(QStringLiteral("Stopped by SIGTERM after (\\d+) of (\\d+) bytes "
-                                              "were sent"))
+            QRegularExpression(
+                QStringLiteral("Stopped by SIGTERM after (?:at most )?(\\d+) of (\\d+) bytes "
+                               "were sent"))
                 .match(text);
         QVERIFY2(match.hasMatch(), qPrintable(text));
         const qint64 sent = match.captured(1).toLongLong();
@@ -420,47 +421,6 @@ private slots:
         QVERIFY2(run.errorText().contains(says), qPrintable(run.errorText()));
         QVERIFY2(run.errorText().contains(QStringLiteral("--help")), qPrintable(run.errorText()));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("out.bin"))));
-    }
-
-    void commandLineReadsOptionsAroundTheCommand()
-    {
-        const CommandLine line = CommandLine::parse(
-            {QStringLiteral("marlune"), QStringLiteral("--com2"), QStringLiteral("/dev/b"),
-             QStringLiteral("receive"), QStringLiteral("--idle"), QStringLiteral("1.5"),
-             QStringLiteral("file.bin"), QStringLiteral("--max-bytes=100"),
-             QStringLiteral("--force"), QStringLiteral("--com1"), QStringLiteral("/dev/a"),
-             QStringLiteral("--port"), QStringLiteral("1"), QStringLiteral("--baud"),
-             QStringLiteral("115200")});
-        QVERIFY2(line.error.isEmpty(), qPrintable(line.error));
-        QCOMPARE(line.command, CommandLine::Command::Receive);
-        QCOMPARE(line.file, QStringLiteral("file.bin"));
-        QCOMPARE(line.devices.value(1), QStringLiteral("/dev/a"));
-        QCOMPARE(line.devices.value(2), QStringLiteral("/dev/b"));
-        QCOMPARE(line.port, std::optional<int>(1));
-        QCOMPARE(line.baud, std::optional<qint32>(115200));
-        QCOMPARE(line.idleMs, std::optional<qint64>(1500));
-        QCOMPARE(line.maxBytes, std::optional<qint64>(100));
-        QVERIFY(line.force);
-
-        // A file name that looks like an option, after "--".
-        const CommandLine dashed =
-            CommandLine::parse({QStringLiteral("marlune"), QStringLiteral("send"),
-                                QStringLiteral("--"), QStringLiteral("--odd-name")});
-        QVERIFY2(dashed.error.isEmpty(), qPrintable(dashed.error));
-        QCOMPARE(dashed.file, QStringLiteral("--odd-name"));
-        QVERIFY(!dashed.port && !dashed.baud && !dashed.idleMs && !dashed.maxBytes);
-
-        // The window keeps its own line, including options of the window system.
-        QVERIFY(CommandLine::opensWindow({QStringLiteral("marlune")}));
-        QVERIFY(CommandLine::opensWindow(
-            {QStringLiteral("marlune"), QStringLiteral("--com1"), QStringLiteral("/dev/a")}));
-        QVERIFY(CommandLine::opensWindow(
-            {QStringLiteral("marlune"), QStringLiteral("-platform"), QStringLiteral("offscreen")}));
-        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--com1"),
-                                           QStringLiteral("/dev/a"), QStringLiteral("send"),
-                                           QStringLiteral("x")}));
-        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--help")}));
-        QVERIFY(!CommandLine::opensWindow({QStringLiteral("marlune"), QStringLiteral("--bogus")}));
     }
 
     void helpExplainsEveryOption_data()
@@ -568,7 +528,9 @@ private slots:
         SettingsStore store(CommSettings::application);
         CommSettings::savePort(store, 1);
         CommSettings::saveBaud(store, QStringLiteral("4800,N,8,1"));
-        CommSettings::saveDevices(store, {{1, stale}});
+        PortMap devices;
+        devices.setStored(1, stale);
+        CommSettings::saveDevices(store, devices);
         QVERIFY(store.sync(nullptr));
         const QByteArray storedBefore = readFile(store.fileName());
         const QString file = path(QStringLiteral("in.bin"));

@@ -529,7 +529,7 @@ private slots:
         Device device;
         QVERIFY(device.start(storeArgs(150)));
         SerialPort port;
-        port.setDevice(1, device.path());
+        port.ports().mapForRun({{1, device.path()}});
         QVERIFY(port.setCommPort(1));
         QVERIFY(port.setSettings(QStringLiteral("115200,N,8,1")));
         QString error;

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "app/sha256.h"
+#include "platform/sha256.h"
 #include "transfer/filereceiver.h"
-#include "transfer/filetable.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -30,7 +29,6 @@ public:
     };
 
     explicit CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
-    ~CliReceiver() override;
 
     // Refuses a file that holds data unless `force`; opens the file, then the port, and only
     // then empties the file. False, with a one-line reason, when any of it fails; the file is
@@ -44,31 +42,24 @@ signals:
     void done(int exitCode);
 
 private:
-    // Adds bytes that reached the file to the checksum.
+    // Adds bytes that reached the file to the checksum and notes when the last came.
     void onStored(QByteArrayView bytes);
-    void onFailed(const QString& reason);
-    void onDeviceLost(const QString& reason);
-    // Notes new bytes, including those the receiver has not taken yet, and ends the reception
-    // when a limit is reached.
+    void onFailed(const QString& message);
+    // Ends the reception when a limit is reached.
     void check();
     void endSoon(const QString& why);
     void end(const QString& why);
     QString summary(const QString& ending) const;
-    void close();
 
     SerialPort& m_port;
     ProgressPrinter& m_progress;
-    FileTable m_files;
     FileReceiver m_receiver;
-    qint16 m_fileNumber = 0;
     QString m_path;
     Limits m_limits;
     Sha256 m_hash;
     qint64 m_hashed = 0;
-    qint64 m_seen = 0;
     QElapsedTimer m_sinceFirstByte;
     qint64 m_lastByteMs = 0;
     QTimer m_checkTimer;
-    bool m_receiving = false;
     bool m_endQueued = false;
 };

@@ -1,9 +1,10 @@
 #include "app/commandline.h"
-#include "app/shownprobe.h"
 #include "app/transfercommand.h"
 #include "main_window/form1.h"
+#include "main_window/shownprobe.h"
 #include "platform/qtfiledialog.h"
 #include "platform/qtmessageservice.h"
+#include "platform/signalwatcher.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -34,9 +35,11 @@ int runWindow(int argc, char* argv[])
 
     QtFileDialog dialog;
     QtMessageService messages;
-    Form1 window(dialog, messages);
-    for (auto it = commandLine.devices.cbegin(); it != commandLine.devices.cend(); ++it)
-        window.serialPort().setDevice(it.key(), it.value());
+    Form1 window(dialog, messages, commandLine.devices);
+    // A logout, a closed terminal or a kill ends the program as its close button does: the
+    // reception keeps every byte, and the port choice is saved.
+    SignalWatcher stopSignals({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&stopSignals, &SignalWatcher::received, &window, &QWidget::close);
     ShownProbe::installIfRequested();
     window.show();
     return QApplication::exec();

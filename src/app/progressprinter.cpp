@@ -148,6 +148,11 @@ void ProgressPrinter::write(const QString& text)
     m_out.write(text.toLocal8Bit());
 }
 
+QString ProgressPrinter::oneLine(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
 QString ProgressPrinter::formatBytes(qint64 bytes)
 {
     if (bytes < 1024)

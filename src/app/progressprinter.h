@@ -38,6 +38,8 @@ public:
     // Ends the display with the summary line.
     void finish(const QString& summary);
 
+    // Messages may span lines; a script's log wants one line per event.
+    static QString oneLine(QString text);
     static QString formatBytes(qint64 bytes);
     // "1.2 MiB/s"; empty when too little time passed to tell.
     static QString formatRate(qint64 bytes, qint64 ms);

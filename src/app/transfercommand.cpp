@@ -4,10 +4,10 @@
 #include "app/clisender.h"
 #include "app/commandline.h"
 #include "app/progressprinter.h"
-#include "app/signalwatcher.h"
-#include "main_window/commsettings.h"
+#include "platform/commsettings.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
+#include "platform/signalwatcher.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -21,17 +21,13 @@ namespace {
 void configurePort(SerialPort& port, const CommandLine& commandLine)
 {
     const SettingsStore store(CommSettings::application);
-    const QMap<int, QString> stored = CommSettings::storedDevices(store);
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        port.setDevice(it.key(), it.value());
-    for (auto it = commandLine.devices.cbegin(); it != commandLine.devices.cend(); ++it)
-        port.setDevice(it.key(), it.value());
+    CommSettings::loadDevices(store, &port.ports());
+    port.ports().mapForRun(commandLine.devices);
     port.setCommPort(commandLine.port.value_or(CommSettings::storedPort(store)));
-    const QString settings = commandLine.baud ? QStringLiteral("%1,N,8,1").arg(*commandLine.baud)
-                                              : CommSettings::storedBaud(store);
     // Both were checked already: the store's value reads as the default when the port would
     // refuse it, and --baud takes only speeds the port accepts.
-    port.setSettings(settings);
+    port.setSettings(commandLine.baud ? LineSettings::plain(*commandLine.baud)
+                                      : CommSettings::storedBaud(store));
 }
 
 } // namespace
@@ -58,8 +54,6 @@ int runTransferCommand(const CommandLine& commandLine)
     QString error;
     bool started = false;
     CliSender sender(port, progress);
-    // Made for a send too: as in the window, the receiver then throws away whatever the device
-    // sends back, which nothing else would read.
     CliReceiver receiver(port, progress);
     if (commandLine.command == CommandLine::Command::Send) {
         QObject::connect(&sender, &CliSender::done, &sender, &QCoreApplication::exit,

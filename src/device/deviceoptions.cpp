@@ -26,10 +26,6 @@ DeviceOptions::Outcome DeviceOptions::parse(int argc, const char* const* argv, D
                                             std::string* error)
 {
     DeviceOptions options;
-    const auto fail = [&](const std::string& why) {
-        *error = why;
-        return Outcome::Error;
-    };
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::optional<std::string> value;
@@ -37,14 +33,6 @@ DeviceOptions::Outcome DeviceOptions::parse(int argc, const char* const* argv, D
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        const auto takeValue = [&]() -> std::optional<std::string> {
-            if (value)
-                return value;
-            if (i + 1 < argc)
-                return std::string(argv[++i]);
-            return std::nullopt;
-        };
-
         if (name == "-h" || name == "--help")
             return Outcome::Help;
         if (name == "--no-play" && !value) {
@@ -52,51 +40,65 @@ DeviceOptions::Outcome DeviceOptions::parse(int argc, const char* const* argv, D
             continue;
         }
         if (name != "--store" && name != "--link" && name != "--play" && name != "--gap-ms" &&
-            name != "--baud")
-            return fail("unknown option " + std::string(argv[i]));
-
-        const std::optional<std::string> given = takeValue();
-        if (!given || given->empty())
-            return fail(name + " needs a value");
-        if (name == "--store") {
-            options.storeDir = *given;
-        } else if (name == "--link") {
-            options.linkPath = *given;
-        } else if (name == "--play") {
-            struct stat info = {};
-            if (::stat(given->c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-                ::access(given->c_str(), R_OK) != 0)
-                return fail("--play needs a readable file: " + *given);
-            options.playFile = *given;
-        } else if (name == "--gap-ms") {
-            const auto gap = parseNumber(*given, 1, 3'600'000);
-            if (!gap)
-                return fail("--gap-ms needs a number of milliseconds from 1 to 3600000, not " +
-                            *given);
-            options.gapMs = static_cast<int>(*gap);
-        } else { // --baud
-            if (*given == "auto") {
-                options.baudFollowsProgram = true;
-                continue;
-            }
-            const auto baud = parseNumber(*given, 0, 100'000'000);
-            if (!baud || (*baud > 0 && *baud < 10))
-                return fail("--baud needs 0, auto or a speed of at least 10 bits per second, "
-                            "not " +
-                            *given);
-            options.baud = *baud;
-            options.baudFollowsProgram = false;
+            name != "--baud") {
+            *error = "unknown option " + std::string(argv[i]);
+            return Outcome::Error;
         }
+        if (!value && i + 1 < argc)
+            value = std::string(argv[++i]);
+        if (!value || value->empty()) {
+            *error = name + " needs a value";
+            return Outcome::Error;
+        }
+        if (!options.take(name, *value, error))
+            return Outcome::Error;
     }
-    if (!options.playEnabled && !options.playFile.empty())
-        return fail("--play and --no-play contradict each other");
+    if (!options.playEnabled && !options.playFile.empty()) {
+        *error = "--play and --no-play contradict each other";
+        return Outcome::Error;
+    }
     *out = options;
     return Outcome::Run;
 }
 
-std::string DeviceOptions::helpText()
+bool DeviceOptions::take(const std::string& name, const std::string& given, std::string* error)
 {
-    return R"(Usage: marlune-device [OPTIONS]
+    if (name == "--store") {
+        storeDir = given;
+    } else if (name == "--link") {
+        linkPath = given;
+    } else if (name == "--play") {
+        struct stat info = {};
+        if (::stat(given.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            ::access(given.c_str(), R_OK) != 0) {
+            *error = "--play needs a readable file: " + given;
+            return false;
+        }
+        playFile = given;
+    } else if (name == "--gap-ms") {
+        const auto gap = parseNumber(given, 1, 3'600'000);
+        if (!gap) {
+            *error = "--gap-ms needs a number of milliseconds from 1 to 3600000, not " + given;
+            return false;
+        }
+        gapMs = static_cast<int>(*gap);
+    } else if (given == "auto") { // --baud
+        baudFollowsProgram = true;
+    } else {
+        const auto speed = parseNumber(given, 0, 100'000'000);
+        if (!speed || (*speed > 0 && *speed < 10)) {
+            *error = "--baud needs 0, auto or a speed of at least 10 bits per second, not " + given;
+            return false;
+        }
+        baud = *speed;
+        baudFollowsProgram = false;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr const char* help = R"(Usage: marlune-device [OPTIONS]
 
 Stands in for the device at the far end of marlune's serial line, for trying the
 program without hardware and for tests. It makes a pseudo-terminal in raw mode and
@@ -164,4 +166,10 @@ Standard output: one line for each event, flushed at once.
 Exit status: 0 when ended by Ctrl-C or SIGTERM, 1 when the device cannot be set
 up, 2 for a wrong option.
 )";
+
+} // namespace
+
+std::string DeviceOptions::helpText()
+{
+    return help;
 }

@@ -24,4 +24,8 @@ struct DeviceOptions
     // Fills `out` from the arguments; on Error, `error` says what is wrong.
     static Outcome parse(int argc, const char* const* argv, DeviceOptions* out, std::string* error);
     static std::string helpText();
+
+private:
+    // Takes the value of one option that has one; false, with the reason, when it is wrong.
+    bool take(const std::string& name, const std::string& value, std::string* error);
 };

@@ -45,59 +45,7 @@ int VirtualDevice::run(int stopFd)
         announce("link " + m_options.linkPath);
 
     int status = 0;
-    for (;;) {
-        followSpeed();
-        Clock::time_point now = Clock::now();
-        const bool open = m_line.isOpenByProgram();
-        const bool wantRead = now >= m_readRetryAt && !m_tailRead && m_readPacer.allowance(now) > 0;
-        const bool wantWrite = m_player.isActive() && m_writePacer.allowance(now) > 0;
-        const auto lineEvents =
-            static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
-        // While the port is open the master is always watched, for the hang-up that its close
-        // brings. While it is closed the master reports that hang-up all the time, so it is
-        // watched only to read what the program left on the line.
-        pollfd fds[3] = {
-            {stopFd, POLLIN, 0},
-            {m_line.watchFd(), POLLIN, 0},
-            {open || lineEvents != 0 ? m_line.masterFd() : -1, lineEvents, 0},
-        };
-        int timeoutMs = -1;
-        if (const auto deadline = nextDeadline(now)) {
-            // Rounded up: waking a little late is made up for, waking early would be a spin.
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
-            timeoutMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, 3'600'000));
-        }
-        const bool lookForOpens = !open && m_line.watchFd() < 0;
-        if (lookForOpens && (timeoutMs < 0 || timeoutMs > unwatchedLookMs))
-            timeoutMs = unwatchedLookMs;
-        if (::poll(fds, 3, timeoutMs) < 0) {
-            if (errno == EINTR)
-                continue;
-            tell(std::string("waiting for the line failed: ") + std::strerror(errno));
-            status = 1;
-            break;
-        }
-        now = Clock::now();
-        if (fds[0].revents != 0)
-            break;
-        if (fds[1].revents != 0 || (open && (fds[2].revents & POLLHUP)) || lookForOpens) {
-            for (const PseudoTerminal::Change change : m_line.takeChanges()) {
-                if (change == PseudoTerminal::Change::Opened)
-                    onOpened(now);
-                else
-                    onClosed();
-            }
-        }
-        if (wantRead && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
-            readFromProgram(now);
-        if (wantWrite && (fds[2].revents & POLLOUT) && m_player.isActive())
-            writeToProgram(now);
-
-        now = Clock::now();
-        if (const auto end = transferEndsAt(); end && now >= *end)
-            endTransfer();
-        if (const auto start = playStartsAt(); start && now >= *start)
-            startPlay();
+    while (step(stopFd, &status)) {
     }
 
     if (m_player.isActive())
@@ -107,6 +55,67 @@ int VirtualDevice::run(int stopFd)
     if (m_store.isStoring())
         endTransfer();
     return status;
+}
+
+bool VirtualDevice::step(int stopFd, int* status)
+{
+    followSpeed();
+    Clock::time_point now = Clock::now();
+    const bool open = m_line.isOpenByProgram();
+    const bool wantRead = now >= m_readRetryAt && !m_tailRead && m_readPacer.allowance(now) > 0;
+    const bool wantWrite = m_player.isActive() && m_writePacer.allowance(now) > 0;
+    const auto lineEvents = static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
+    // While the port is open the master is always watched, for the hang-up that its close
+    // brings. While it is closed the master reports that hang-up all the time, so it is
+    // watched only to read what the program left on the line.
+    pollfd fds[3] = {
+        {stopFd, POLLIN, 0},
+        {m_line.watchFd(), POLLIN, 0},
+        {open || lineEvents != 0 ? m_line.masterFd() : -1, lineEvents, 0},
+    };
+    const bool lookForOpens = !open && m_line.watchFd() < 0;
+    if (::poll(fds, 3, pollTimeoutMs(now, lookForOpens)) < 0) {
+        if (errno == EINTR)
+            return true;
+        tell(std::string("waiting for the line failed: ") + std::strerror(errno));
+        *status = 1;
+        return false;
+    }
+    now = Clock::now();
+    if (fds[0].revents != 0)
+        return false;
+    if (fds[1].revents != 0 || (open && (fds[2].revents & POLLHUP)) || lookForOpens) {
+        for (const PseudoTerminal::Change change : m_line.takeChanges()) {
+            if (change == PseudoTerminal::Change::Opened)
+                onOpened(now);
+            else
+                onClosed();
+        }
+    }
+    if (wantRead && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)))
+        readFromProgram(now);
+    if (wantWrite && (fds[2].revents & POLLOUT) && m_player.isActive())
+        writeToProgram(now);
+
+    now = Clock::now();
+    if (const auto end = transferEndsAt(); end && now >= *end)
+        endTransfer();
+    if (const auto start = playStartsAt(); start && now >= *start)
+        startPlay();
+    return true;
+}
+
+int VirtualDevice::pollTimeoutMs(Clock::time_point now, bool lookForOpens) const
+{
+    int timeoutMs = -1;
+    if (const auto deadline = nextDeadline(now)) {
+        // Rounded up: waking a little late is made up for, waking early would be a spin.
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now);
+        timeoutMs = static_cast<int>(std::clamp<long long>(wait.count(), 0, 3'600'000));
+    }
+    if (lookForOpens && (timeoutMs < 0 || timeoutMs > unwatchedLookMs))
+        timeoutMs = unwatchedLookMs;
+    return timeoutMs;
 }
 
 void VirtualDevice::drainLine()

@@ -28,6 +28,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // One wait on the line and what it brought; false when the device is to stop.
+    bool step(int stopFd, int* status);
+    // How long a wait may last: until the next deadline, or the next look for an open.
+    int pollTimeoutMs(Clock::time_point now, bool lookForOpens) const;
     void followSpeed();
     void onOpened(Clock::time_point now);
     void onClosed();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QChar>
+#include <QDir>
 #include <QString>
 
 #include <functional>
@@ -17,4 +19,8 @@ public:
     // could show it; it does not run once `owner` is gone.
     virtual void showContents(QWidget* owner, const QString& helpFile,
                               std::function<void()> unavailable) = 0;
+
+    // The help file "baud.hlp" in `folder` (the program's own): one separator between them,
+    // none added after a folder that already ends in one (a drive root).
+    static QString helpFilePath(const QString& folder, QChar separator = QDir::separator());
 };

@@ -1,21 +1,24 @@
 #pragma once
 
+#include "platform/linesettings.h"
+#include "platform/portmap.h"
+#include "platform/serialdevice.h"
+
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QMap>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
-#include <cstdint>
 #include <utility>
+#include <vector>
 
-// The program's serial line: a small communications control over QSerialPort. Port numbers
-// 1 and 2 name COM1 and COM2; `setDevice` maps a number to any device for this run.
+// The program's serial line: a small communications control over one serial device. Port numbers
+// 1 and 2 name COM1 and COM2, and `ports()` says which device each stands for.
 //
-// The line is raw: 8-bit bytes pass unchanged in both directions, with no flow control.
-// Everything runs on the thread that owns the object and reports through signals.
+// What arrives is read as it arrives, into the port's own buffer, so nothing waits in the system
+// (where a hang-up throws unread input away) longer than one turn of the event loop. OnComm
+// tells when RThreshold bytes wait there, or, with a receive timeout set, when fewer have waited
+// that long. Everything runs on the thread that owns the object and reports through signals.
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -33,80 +36,70 @@ public:
     // Port number, 1 or 2. Refused while the port is open.
     int CommPort() const { return m_commPort; }
     bool setCommPort(int port, QString* error = nullptr);
+    PortMap& ports() { return m_ports; }
+    const PortMap& ports() const { return m_ports; }
+    // The device the port number stands for, and "COM1 (/dev/ttyS0)" for messages.
+    QString device() const { return m_ports.device(m_commPort); }
+    QString describe() const { return m_ports.describe(m_commPort); }
 
-    // The device that a port number names: the platform's first or second serial port
-    // unless `setDevice` mapped it elsewhere.
-    QString device(int port) const;
-    QString device() const { return device(m_commPort); }
-    void setDevice(int port, const QString& devicePath);
-    // "COM1" or "COM2".
-    static QString portName(int port);
-    // "COM1 (/dev/ttyS0)": how messages name the port.
-    QString describe() const;
-
-    // "speed,parity,data bits,stop bits", e.g. "9600,N,8,1". An unparsable string, or one
-    // the open port cannot apply, is refused and the previous value stays.
+    // "speed,parity,data bits,stop bits", e.g. "9600,N,8,1", read back as written. A string that
+    // names no settings, or settings the open port cannot use, is refused and the previous value
+    // stays.
     QString Settings() const { return m_settings; }
     bool setSettings(const QString& settings, QString* error = nullptr);
-    // The speed of the current settings, in bits per second.
-    qint32 speed() const { return m_speed; }
+    const LineSettings& line() const { return m_line; }
 
-    bool PortOpen() const;
-    // Opening fails when the device is missing, not permitted, held by another program, or
-    // when the port is already open. Closing drops what Qt still holds for output.
+    bool PortOpen() const { return m_device.isOpen(); }
+    // Opening fails when the device is missing, not permitted, held by another program, cannot
+    // use the settings, or when the port is already open. Closing drops what was not yet handed
+    // to the system for output.
     bool setPortOpen(bool open, QString* error = nullptr);
 
-    // The chunk a sender hands over at a time, derived from the speed.
+    // The chunk a sender hands over at a time to see progress at least four times a second,
+    // from the speed.
     int OutBufferSize() const;
-    // Queues bytes for the line and returns at once. Fails while the port is closed.
+    // Queues bytes for the line and returns at once; `outputDrained` follows once all of them
+    // are on the line. Fails while the port is closed.
     bool Output(const QByteArray& bytes);
-    // Bytes not yet passed on to the line: Qt's buffer plus the kernel's output queue where
-    // the device reports it. -1 while the port is closed.
+    // Bytes not yet passed on to the line: ours plus what the system still holds where the
+    // device tells (see `outputCountKnown`). -1 while the port is closed.
     qint64 OutBufferCount() const;
+    // False where the device cannot tell what the system holds for it (a pseudo-terminal):
+    // OutBufferCount then leaves that part out.
+    bool outputCountKnown() const { return m_device.outputQueueKnown(); }
     // How long the transmitter may still be busy after OutBufferCount reached 0 (the UART's
     // hardware FIFO, which no count reports).
     int transmitterSettleMs() const;
+    // Throws away all output not yet on the line, so the line falls silent at once.
+    void discardOutput();
 
-    // Bytes received and not yet read; -1 while the port is closed.
+    // Bytes received and not yet taken; -1 while the port is closed.
     qint64 InBufferCount() const;
-    // InBufferCount plus what the system holds for the port and has not handed over yet.
-    qint64 receivedNotTaken() const;
-    // True while a slow line is left to fill the receive threshold on its own.
-    bool readingPaused() const { return m_readPaused; }
     // At most how many bytes the next Input takes; 0 takes everything waiting.
     int InputLen() const { return m_inputLen; }
     void setInputLen(int length) { m_inputLen = length < 0 ? 0 : length; }
     // Waiting bytes that raise OnComm; 0 raises none.
     int RThreshold() const { return m_rThreshold; }
     void setRThreshold(int threshold);
+    // Fewer than RThreshold bytes that have waited `ms` raise OnComm too; 0 never.
+    void setReceiveTimeout(int ms) { m_receiveTimeoutMs = ms < 0 ? 0 : ms; }
     // Removes up to InputLen bytes, oldest first. Empty while the port is closed.
     QByteArray Input();
-    // Throws away everything received and not read yet.
+    // Throws away everything received and not taken yet.
     void discardInput();
-    // Throws away all output not yet on the line, so the line falls silent at once.
-    void discardOutput();
-    // Takes into InBufferCount what the system already holds for the port but has not yet
-    // handed over, without raising OnComm. Used to collect the last bytes before a close.
+    // Reads at once what the system already holds for the port, without raising OnComm. Used
+    // to collect the last bytes before a close.
     void fetchPending();
-    // What had been received and not read when the device went away; the loss closes the
+    // What had been received and not taken when the device went away; the loss closes the
     // port, and these bytes are kept for whoever wants them. Empty after the call.
     QByteArray takeUnreadAfterLoss() { return std::exchange(m_unreadAfterLoss, {}); }
 
     // The code of the event that raised the current OnComm.
     int CommEvent() const { return m_commEvent; }
 
-    // Parses "speed,parity,data,stop". Exposed for the tests and for validation elsewhere.
-    struct LineSettings
-    {
-        qint32 speed = 9600;
-        QSerialPort::Parity parity = QSerialPort::NoParity;
-        QSerialPort::DataBits dataBits = QSerialPort::Data8;
-        QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-    };
-    static bool parseSettings(const QString& text, LineSettings* out, QString* error);
-
 signals:
-    // Raised on the event loop while at least RThreshold bytes wait (CommEvent 2).
+    // Raised while at least RThreshold bytes wait, or fewer past the receive timeout
+    // (CommEvent 2).
     void OnComm();
     // Every byte given to Output has been passed on to the line.
     void outputDrained();
@@ -115,40 +108,53 @@ signals:
     void deviceLost(const QString& reason);
 
 private:
-    void onBytesWritten();
-    void checkDrained();
-    void onReadyRead();
-    // On a line slower than a threshold's worth per look, stops looking until the line can
-    // have delivered the rest.
-    void pauseReadingIfSlow(qint64 arrived, qint64 sinceNs);
-    void resumeReading();
-    void raiseReceiveEvents();
-    void scheduleRaise();
-    void onError(QSerialPort::SerialPortError error);
-    qint64 kernelOutputQueue() const;
-    bool applyLineSettings(const LineSettings& settings, QString* error);
-    void closePort();
-    int charTimeMicros() const;
+    // Received bytes, from `begin` to `end` of `bytes`.
+    struct InputBuffer
+    {
+        std::vector<char> bytes;
+        std::size_t begin = 0;
+        std::size_t end = 0;
 
-    QSerialPort m_port;
-    QMap<int, QString> m_devices;
+        qint64 size() const { return static_cast<qint64>(end - begin); }
+        // Room for at least `wanted` more bytes at the end.
+        char* reserve(std::size_t wanted);
+        QByteArray take(qint64 count);
+        void clear() { begin = end = 0; }
+    };
+
+    void readArrived();
+    // Reads what the system holds, up to `budget` bytes; false when the device was lost.
+    bool readFromDevice(qint64 budget);
+    void raiseReceiveEvents(bool timedOut);
+    void scheduleRaise();
+    void armReceiveTimer();
+    void writeQueued(bool fromOutput);
+    void checkDrained();
+    void lose(const QString& why);
+    void closePort();
+
+    SerialDevice m_device;
+    PortMap m_ports;
     int m_commPort = 2;
     QString m_settings = QStringLiteral("9600,N,8,1");
     LineSettings m_line;
-    qint32 m_speed = 9600;
+
+    InputBuffer m_input;
     int m_inputLen = 0;
     int m_rThreshold = 1;
+    int m_receiveTimeoutMs = 0;
     int m_commEvent = 0;
-    bool m_awaitingDrain = false;
+    QTimer m_receiveTimer;
+    // A handler is running; it may run the event loop (a message box), so arrivals meanwhile
+    // only note that it is to be called again once it returns.
     bool m_raising = false;
-    bool m_raisePending = false;
+    bool m_raiseAgain = false;
     bool m_raiseQueued = false;
-    bool m_lost = false;
-    bool m_fetching = false;
-    QByteArray m_unreadAfterLoss;
+
+    QByteArray m_output;
+    qsizetype m_outputDone = 0;
+    bool m_awaitingDrain = false;
     QTimer m_drainTimer;
-    QTimer m_resumeReadTimer;
-    bool m_readPaused = false;
-    QElapsedTimer m_sinceArrival;
-    qint64 m_availableAfterLook = 0;
+
+    QByteArray m_unreadAfterLoss;
 };

@@ -1,50 +1,67 @@
 #include "transfer/filereceiver.h"
 
 #include "platform/serialport.h"
-#include "transfer/filetable.h"
 
 #include <algorithm>
 #include <climits>
 
-FileReceiver::FileReceiver(SerialPort& port, FileTable& files, QObject* parent)
-    : QObject(parent), m_port(port), m_files(files)
+FileReceiver::FileReceiver(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
-    connect(&m_port, &SerialPort::OnComm, this, &FileReceiver::MSComm1_OnComm);
+    connect(&m_port, &SerialPort::OnComm, this, &FileReceiver::onComm);
+    connect(&m_port, &SerialPort::deviceLost, this, &FileReceiver::onDeviceLost);
 }
 
-void FileReceiver::begin(qint16 fileNumber, const QString& path)
+FileReceiver::~FileReceiver()
 {
-    if (m_receiving && fileNumber != ReceiveFileNumber)
-        closeFile();
-    ReceiveFileNumber = fileNumber;
-    m_path = path;
+    // What was stored stays; the file is closed with it.
+    if (isReceiving())
+        m_port.setPortOpen(false);
+}
+
+bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error)
+{
+    const bool handingOver = isReceiving() && m_port.PortOpen();
+    if (!handingOver && !m_port.setPortOpen(true, error)) {
+        target->giveBack();
+        return false;
+    }
+    // The old content goes only now that the reception can really start.
+    if (!target->claim(error)) {
+        target->giveBack();
+        if (!handingOver)
+            m_port.setPortOpen(false);
+        return false;
+    }
+    if (handingOver)
+        closeTarget();
+    m_target = std::move(target);
+    m_path = m_target->path();
     m_receivedCount = 0;
-    m_receiveBlock.clear();
-    m_receiving = true;
+    m_lastBlock.clear();
+    m_port.setReceiveTimeout(tailWaitMs);
+    return true;
 }
 
-void FileReceiver::MSComm1_OnComm()
+void FileReceiver::onComm()
 {
     if (m_port.CommEvent() != SerialPort::comEvReceive)
         return;
     m_port.setRThreshold(blockSize);
-    if (!m_receiving) {
-        // Nobody asked for these bytes (a device echoing during a send, say).
-        m_port.setInputLen(blockSize);
+    if (!isReceiving()) {
         m_port.discardInput();
         return;
     }
-    // Every whole block that waits goes to the file in one write, as block-by-block handling
-    // would store them one after another, but with one system call instead of one per block.
-    // Fewer than a block are taken only as they are (the first notification may come early);
-    // otherwise a tail shorter than a block waits for more, or for the stop.
+    // Every whole block that waits goes to the file in one write: the bytes are those that
+    // block-by-block handling would store one after another, with one system call instead of
+    // one a block. Fewer than a block are taken only as they are (a tail that waited, or an
+    // early first notification).
     const qint64 waiting = m_port.InBufferCount();
     const qint64 take =
         waiting < blockSize ? waiting : std::min(waiting, maxBatch) / blockSize * blockSize;
     m_port.setInputLen(static_cast<int>(std::max<qint64>(take, 1)));
     QString error;
     if (!store(m_port.Input(), &error)) {
-        closeFile();
+        closeTarget();
         m_port.setPortOpen(false);
         emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
                        "saved.")
@@ -58,60 +75,74 @@ bool FileReceiver::store(const QByteArray& bytes, QString* error)
     if (bytes.isEmpty())
         return true;
     qint64 written = 0;
-    const bool ok = m_files.write(ReceiveFileNumber, bytes, error, &written);
+    const bool ok = m_target->write(bytes, &written, error);
     if (written > 0) {
-        // The count says what reached the file; the block is the last block of it (a tail
-        // shorter than a block at the end, so a large final collect stays cheap to show).
+        // The count says what reached the file; the block is the last block of it.
         m_receivedCount += written;
         const qint64 blockStart = written <= blockSize ? 0 : (written - 1) / blockSize * blockSize;
-        m_receiveBlock = bytes.mid(blockStart, written - blockStart);
+        m_lastBlock = bytes.mid(blockStart, written - blockStart);
         emit stored(QByteArrayView(bytes.constData(), written));
-        emit blockReceived();
     }
     return ok;
 }
 
 bool FileReceiver::finish(QString* error)
 {
-    if (!m_receiving)
+    if (!isReceiving())
         return true;
     m_port.fetchPending();
     QByteArray rest;
     if (m_port.PortOpen()) {
-        const qint64 waiting = m_port.InBufferCount();
-        if (waiting > 0) {
-            m_port.setInputLen(static_cast<int>(std::min<qint64>(waiting, INT_MAX)));
-            rest = m_port.Input();
-        }
+        m_port.setInputLen(static_cast<int>(std::min<qint64>(m_port.InBufferCount(), INT_MAX)));
+        rest = m_port.Input();
     } else {
         // The device went away while the last bytes were collected; they are kept all the same.
         rest = m_port.takeUnreadAfterLoss();
     }
-    const bool ok = store(rest, error);
-    closeFile();
+    QString why;
+    const bool written = store(rest, &why);
+    const bool linked = closeTarget();
     m_port.setPortOpen(false);
-    return ok;
+    if (!written) {
+        *error = tr("Writing the last bytes to \"%1\" failed: %2\n%3 bytes were saved.")
+                     .arg(m_path, why)
+                     .arg(m_receivedCount);
+    } else if (!linked) {
+        *error = lostFileMessage();
+    }
+    return written && linked;
 }
 
-void FileReceiver::endAfterDeviceLoss(const QString& reason)
+void FileReceiver::onDeviceLost(const QString& reason)
 {
-    if (!m_receiving)
+    if (!isReceiving())
         return;
     const QByteArray unread = m_port.takeUnreadAfterLoss();
     QString error;
-    const bool ok = store(unread, &error);
-    closeFile();
+    const bool written = store(unread, &error);
+    const bool linked = closeTarget();
     QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
                        .arg(reason)
                        .arg(m_receivedCount)
                        .arg(m_path);
-    if (!ok)
+    if (!written)
         text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
+    if (!linked)
+        text += QLatin1Char('\n') + lostFileMessage();
     emit failed(text);
 }
 
-void FileReceiver::closeFile()
+bool FileReceiver::closeTarget()
 {
-    m_files.close(ReceiveFileNumber);
-    m_receiving = false;
+    const bool linked = m_target->isLinked();
+    m_target.reset();
+    m_port.setReceiveTimeout(0);
+    return linked;
+}
+
+QString FileReceiver::lostFileMessage() const
+{
+    return tr("\"%1\" was deleted during the reception: the %2 bytes received went with it.")
+        .arg(m_path)
+        .arg(m_receivedCount);
 }

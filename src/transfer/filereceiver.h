@@ -1,16 +1,24 @@
 #pragma once
 
+#include "transfer/receivetarget.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
-class FileTable;
+#include <memory>
+
 class SerialPort;
 
-// Stores what arrives on the port into an open file, in whole blocks, in arrival order. What a
-// notification takes reaches the operating system before the handler returns, so a crash loses
-// nothing that was read. Bytes that arrive while no reception runs are thrown away.
+// Stores what arrives on the port into a file, in arrival order: every whole 512-byte block as
+// soon as it is complete, and a shorter tail once it has waited a twentieth of a second, so the
+// file always holds everything that arrived but the last moments, whatever ends the program.
+// Each write reaches the system before the handler returns. Bytes that arrive while no reception
+// runs are thrown away.
+//
+// A reception owns its file and the port from `start` to its end, closes both whichever way it
+// ends, and follows the loss of the device itself.
 class FileReceiver : public QObject
 {
     Q_OBJECT
@@ -22,47 +30,49 @@ public:
     // At most this much is taken and written at once (whole blocks); the port raises the next
     // notification at once for the rest.
     static constexpr qint64 maxBatch = 1024 * 1024;
+    // How long a tail shorter than a block may wait before it is written all the same.
+    static constexpr int tailWaitMs = 50;
 
-    explicit FileReceiver(SerialPort& port, FileTable& files, QObject* parent = nullptr);
+    explicit FileReceiver(SerialPort& port, QObject* parent = nullptr);
+    ~FileReceiver() override;
 
-    // Receives into the file open under `fileNumber` from its current position, counting from
-    // 0. The port must be open. A reception already running hands over to the new file: the
-    // earlier file holds every byte read so far and is closed.
-    void begin(qint16 fileNumber, const QString& path);
-    // Reads what still waits, writes it, then closes the file and the port. False when the
-    // last write failed (the file and port are closed all the same).
+    // Receives into `target` (open, its content still in place): opens the port unless the
+    // reception running already holds it, then empties the target. A reception already running
+    // hands over: its file holds every byte stored so far and is closed. False, with the message
+    // for the user, when it cannot start; the target is then given back as it was found.
+    bool start(std::unique_ptr<ReceiveTarget> target, QString* error);
+    // Ends the reception: what still waits in the port is written, then the file and the port
+    // are closed. False, with the message for the user, when the last bytes could not be written
+    // or the file was deleted meanwhile.
     bool finish(QString* error);
-    // The device went away: what it had delivered is written, the file is closed, and
-    // `failed` says so.
-    void endAfterDeviceLoss(const QString& reason);
 
-    bool isReceiving() const { return m_receiving; }
+    bool isReceiving() const { return m_target != nullptr; }
     QString path() const { return m_path; }
-    qint64 ReceivedCount() const { return m_receivedCount; }
+    // The bytes that reached the file.
+    qint64 receivedCount() const { return m_receivedCount; }
     // The block stored last (the last 512 bytes stored, or fewer at the start).
-    QByteArray ReceiveBlock() const { return m_receiveBlock; }
+    QByteArray lastBlock() const { return m_lastBlock; }
 
 signals:
-    // These bytes reached the file, following those reported before.
+    // These bytes reached the file, following those reported before; receivedCount and
+    // lastBlock already include them. The view is valid only during the call.
     void stored(QByteArrayView bytes);
-    // ReceivedCount and ReceiveBlock changed.
-    void blockReceived();
-    // The reception ended on its own (a failed write, a lost device); file and port are
-    // closed, and `reason` says how much was saved.
-    void failed(const QString& reason);
+    // The reception ended by itself (a write failed, the device went away); the file and the
+    // port are closed, and `message` says how much was saved.
+    void failed(const QString& message);
 
 private:
-    void MSComm1_OnComm();
-    // Writes what was read from the port, counts what reached the file and reports it; the
-    // last block of it becomes ReceiveBlock.
+    void onComm();
+    void onDeviceLost(const QString& reason);
+    // Writes what was read from the port, counts what reached the file and reports it.
     bool store(const QByteArray& bytes, QString* error);
-    void closeFile();
+    // Closes the file; true when it still had a name, so the bytes can be found.
+    bool closeTarget();
+    QString lostFileMessage() const;
 
     SerialPort& m_port;
-    FileTable& m_files;
-    qint16 ReceiveFileNumber = 0;
+    std::unique_ptr<ReceiveTarget> m_target;
     QString m_path;
     qint64 m_receivedCount = 0;
-    QByteArray m_receiveBlock;
-    bool m_receiving = false;
+    QByteArray m_lastBlock;
 };

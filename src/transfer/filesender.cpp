@@ -1,41 +1,64 @@
 #include "transfer/filesender.h"
 
 #include "platform/serialport.h"
-#include "transfer/filetable.h"
 
 #include <algorithm>
+#include <cmath>
 
-FileSender::FileSender(SerialPort& port, FileTable& files, QObject* parent)
-    : QObject(parent), m_port(port), m_files(files)
+FileSender::FileSender(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
     m_settleTimer.setSingleShot(true);
     connect(&m_settleTimer, &QTimer::timeout, this, [this] {
-        m_running = false;
+        close();
         emit finished();
     });
     connect(&m_port, &SerialPort::outputDrained, this, &FileSender::onDrained);
+    connect(&m_port, &SerialPort::deviceLost, this, &FileSender::onDeviceLost);
+    connect(&m_port, &SerialPort::OnComm, this, [this] {
+        if (m_running)
+            m_port.discardInput(); // nobody asked for these (a device echoing, say)
+    });
 }
 
-void FileSender::start(qint16 fileNumber, qint64 length)
+FileSender::~FileSender()
 {
-    stop();
-    m_fileNumber = fileNumber;
-    m_length = std::max<qint64>(0, length);
+    if (m_running)
+        cancel();
+}
+
+FileSender::Start FileSender::start(const QString& path, QString* error)
+{
+    // The file first: a file that cannot be sent needs no port to say so. A send already
+    // running keeps its own: the port refuses a second one.
+    auto source = std::make_unique<SendSource>();
+    if (!source->open(path, error))
+        return Start::FileRefused;
+    if (!m_port.setPortOpen(true, error))
+        return Start::PortRefused;
+    m_source = std::move(source);
+    m_path = path;
+    m_length = m_source->length();
     m_sent = 0;
-    m_chunkSize = std::max(1, m_port.OutBufferSize());
-    m_buffer.resize(static_cast<qsizetype>(std::min(m_chunkSize, std::max<qint64>(m_length, 1))));
+    m_nominalChunk = std::max(1, m_port.OutBufferSize());
+    m_chunk = m_nominalChunk;
+    m_recentBytes = m_recentSeconds = 0;
     m_running = true;
     // The first chunk goes from the event loop, so the caller finishes its own work first.
     m_awaitingDrain = true;
     QMetaObject::invokeMethod(this, &FileSender::onDrained, Qt::QueuedConnection);
+    return Start::Started;
 }
 
-void FileSender::stop()
+FileSender::Sent FileSender::cancel()
 {
-    m_running = false;
-    m_awaitingDrain = false;
-    m_settleTimer.stop();
-    m_buffer = QByteArray();
+    if (!m_running)
+        return {m_sent, true};
+    // What was handed over but still waits never reaches the line once discarded.
+    const Sent sent{m_sent - std::max<qint64>(0, m_port.OutBufferCount()),
+                    m_port.outputCountKnown()};
+    m_port.discardOutput();
+    close();
+    return sent;
 }
 
 void FileSender::onDrained()
@@ -43,10 +66,12 @@ void FileSender::onDrained()
     if (!m_running || !m_awaitingDrain)
         return;
     m_awaitingDrain = false;
-    if (m_sent < m_length) {
+    if (m_sent < length()) {
+        if (m_sent > 0)
+            adaptChunk(m_buffer.size());
         sendNextChunk();
-    } else if (m_length == 0) {
-        m_running = false;
+    } else if (length() == 0) {
+        close();
         emit finished();
     } else {
         // The UART may still be shifting out its last bytes; closing now would cut them.
@@ -54,36 +79,66 @@ void FileSender::onDrained()
     }
 }
 
-void FileSender::sendNextChunk()
+void FileSender::adaptChunk(qint64 handed)
 {
-    const qint64 wanted = std::min(m_chunkSize, m_length - m_sent);
-    QString error;
-    const qint64 got = m_files.read(m_fileNumber, m_buffer.data(), wanted, &error);
-    if (got < 0) {
-        fail(tr("Reading the file failed after %1 bytes were sent: %2").arg(m_sent).arg(error));
+    // The rate the line really takes, over about the last half second: the system's queue
+    // takes a chunk at once now and then (it had room), and one quick chunk must not count
+    // for a fast line.
+    const double seconds = std::max<qint64>(1, m_chunkClock.nsecsElapsed()) / 1e9;
+    const double keep = std::exp(-seconds / 0.5);
+    m_recentBytes = m_recentBytes * keep + double(handed);
+    m_recentSeconds = m_recentSeconds * keep + seconds;
+    if (handed < m_chunk)
         return;
-    }
-    if (got < wanted) {
-        fail(tr("The file ended after %1 bytes, short of its length of %2 bytes; %3 bytes were "
-                "sent.")
-                 .arg(m_sent + got)
-                 .arg(m_length)
-                 .arg(m_sent));
-        return;
-    }
-    // Only the bytes just read go out, never what an earlier chunk left in the buffer.
-    m_awaitingDrain = true;
-    if (!m_port.Output(QByteArray::fromRawData(m_buffer.constData(), got))) {
-        fail(tr("The port stopped taking data after %1 bytes were sent.").arg(m_sent));
-        return;
-    }
-    m_sent += got;
-    emit chunkSent(QByteArrayView(m_buffer.constData(), got));
-    emit progress(m_sent);
+    // What the line takes in a quarter second, at most twice the last chunk at a time, and never
+    // below what the nominal speed asks for (a line that drains as nominal stays there).
+    const double quarterSecond = m_recentBytes / m_recentSeconds / 4;
+    const qint64 wanted = qint64(std::min(quarterSecond, double(2 * m_chunk)));
+    m_chunk = std::clamp(wanted, m_nominalChunk, std::max(m_nominalChunk, maxChunk));
 }
 
-void FileSender::fail(const QString& reason)
+void FileSender::sendNextChunk()
 {
-    stop();
-    emit failed(reason);
+    const qint64 wanted = std::min(m_chunk, length() - m_sent);
+    // The port shares the buffer until it drained; reading into it afterwards copies nothing.
+    m_buffer.resize(static_cast<qsizetype>(wanted));
+    QString error;
+    if (!m_source->read(m_buffer.data(), wanted, m_sent, &error)) {
+        fail(error);
+        return;
+    }
+    m_awaitingDrain = true;
+    m_chunkClock.start();
+    if (!m_port.Output(m_buffer))
+        return; // the device went away; its loss reports
+    m_sent += wanted;
+    emit progress(m_sent, QByteArrayView(m_buffer));
+}
+
+void FileSender::onDeviceLost(const QString& reason)
+{
+    if (!m_running)
+        return;
+    fail(tr("%1\nThe send was stopped after at most %2 of %3 bytes.")
+             .arg(reason)
+             .arg(m_sent)
+             .arg(length()));
+}
+
+void FileSender::fail(const QString& message)
+{
+    // What was read before the failure and already handed over still goes out, as the count
+    // in the message says.
+    close();
+    emit failed(message);
+}
+
+void FileSender::close()
+{
+    m_running = false;
+    m_awaitingDrain = false;
+    m_settleTimer.stop();
+    m_source.reset();
+    m_port.setPortOpen(false);
+    m_buffer = QByteArray();
 }

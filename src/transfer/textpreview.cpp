@@ -1,8 +1,8 @@
 #include "transfer/textpreview.h"
 
+#include "platform/regularfile.h"
+
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace TextPreview {
@@ -54,23 +54,21 @@ QString fromBytes(const QByteArray& bytes)
 
 bool fromFile(const QString& path, QString* text, QString* error)
 {
-    if (QFileInfo(path).isDir()) {
-        if (error)
-            *error = QCoreApplication::translate("TextPreview", "\"%1\" is a folder.").arg(path);
+    // Never waits on a FIFO or a device: only a regular file is previewed.
+    RegularFile file;
+    if (!file.open(path, RegularFile::Mode::Read, error))
         return false;
+    QByteArray head(fileLimit, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < fileLimit) {
+        const qint64 n = file.read(head.data() + got, fileLimit - got, error);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += n;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray head = file.read(fileLimit);
-    if (head.size() < 0 || (head.isEmpty() && file.error() != QFileDevice::NoError)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    head.truncate(got);
     QString shown = fromBytes(head);
     const qint64 size = file.size();
     if (size > head.size()) {

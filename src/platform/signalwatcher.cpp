@@ -1,4 +1,4 @@
-#include "app/signalwatcher.h"
+#include "platform/signalwatcher.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "app/sha256.h"
+#include "platform/sha256.h"
 
 #if MARLUNE_HAVE_OPENSSL
 #include <openssl/evp.h>

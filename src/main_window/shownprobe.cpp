@@ -1,4 +1,4 @@
-#include "app/shownprobe.h"
+#include "main_window/shownprobe.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
 
+class PortMap;
 class SettingsStore;
 
 // The port choice as the per-user settings store keeps it, under application "PLOV",
@@ -21,11 +21,12 @@ inline const QString defaultBaud = QStringLiteral("9600,N,8,1");
 int storedPort(const SettingsStore& store);
 // The stored line settings, or the default when the port would refuse them.
 QString storedBaud(const SettingsStore& store);
-// The stored device of each port number that has one.
-QMap<int, QString> storedDevices(const SettingsStore& store);
+// Puts the stored device of each port number into `ports`.
+void loadDevices(const SettingsStore& store, PortMap* ports);
 
 void savePort(SettingsStore& store, int port);
 void saveBaud(SettingsStore& store, const QString& settings);
-void saveDevices(SettingsStore& store, const QMap<int, QString>& devices);
+// The devices `ports` has stored; what it maps for this run only is left out.
+void saveDevices(SettingsStore& store, const PortMap& ports);
 
 } // namespace CommSettings

@@ -1,6 +1,7 @@
-#include "main_window/commsettings.h"
+#include "platform/commsettings.h"
 
-#include "platform/serialport.h"
+#include "platform/linesettings.h"
+#include "platform/portmap.h"
 #include "platform/settingsstore.h"
 
 namespace CommSettings {
@@ -22,25 +23,20 @@ int storedPort(const SettingsStore& store)
     bool ok = false;
     const int port =
         store.GetSetting(section, portKey, QString::number(defaultPort)).trimmed().toShort(&ok);
-    return ok && (port == 1 || port == 2) ? port : defaultPort;
+    return ok && PortMap::isPort(port) ? port : defaultPort;
 }
 
 QString storedBaud(const SettingsStore& store)
 {
     const QString settings = store.GetSetting(section, baudKey, defaultBaud);
     // Whatever the port accepts is longer than the ",N,8,1" part the restore cuts off.
-    return SerialPort::parseSettings(settings, nullptr, nullptr) ? settings : defaultBaud;
+    return LineSettings::parse(settings) ? settings : defaultBaud;
 }
 
-QMap<int, QString> storedDevices(const SettingsStore& store)
+void loadDevices(const SettingsStore& store, PortMap* ports)
 {
-    QMap<int, QString> devices;
-    for (int port : {1, 2}) {
-        const QString device = store.GetSetting(section, deviceKey(port), QString()).trimmed();
-        if (!device.isEmpty())
-            devices.insert(port, device);
-    }
-    return devices;
+    for (int port = PortMap::firstPort; port <= PortMap::lastPort; ++port)
+        ports->setStored(port, store.GetSetting(section, deviceKey(port), QString()));
 }
 
 void savePort(SettingsStore& store, int port)
@@ -53,13 +49,14 @@ void saveBaud(SettingsStore& store, const QString& settings)
     store.SaveSetting(section, baudKey, settings);
 }
 
-void saveDevices(SettingsStore& store, const QMap<int, QString>& devices)
+void saveDevices(SettingsStore& store, const PortMap& ports)
 {
-    for (int port : {1, 2}) {
-        if (devices.contains(port))
-            store.SaveSetting(section, deviceKey(port), devices.value(port));
-        else
+    for (int port = PortMap::firstPort; port <= PortMap::lastPort; ++port) {
+        const QString device = ports.stored(port);
+        if (device.isEmpty())
             store.DeleteSetting(section, deviceKey(port));
+        else
+            store.SaveSetting(section, deviceKey(port), device);
     }
 }
 

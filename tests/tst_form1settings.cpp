@@ -1,7 +1,8 @@
 // The port choice kept from one run to the next, help, and the two ways to end the program.
-#include "main_window/commsettings.h"
 #include "main_window/form1.h"
 #include "main_window/helpwindow.h"
+#include "marlunerun.h"
+#include "platform/commsettings.h"
 #include "platform/qthelpviewer.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
@@ -16,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 
@@ -88,9 +90,13 @@ struct Window
     ScriptedFileDialog dialog;
     ScriptedMessages messages;
     ScriptedHelp help;
-    std::unique_ptr<Form1> form = std::make_unique<Form1>(dialog, messages);
+    std::unique_ptr<Form1> form;
 
-    Window() { form->setHelpViewer(help); }
+    explicit Window(const QMap<int, QString>& devicesForRun = {})
+        : form(std::make_unique<Form1>(dialog, messages, devicesForRun))
+    {
+        form->setHelpViewer(help);
+    }
 
     template <typename T> T* get(const QString& name) const
     {
@@ -105,6 +111,10 @@ struct Window
     QString checkedSpeed() const { return checked(QStringLiteral("Buart"), 8); }
     void click(const QString& name) { QTest::mouseClick(get<QRadioButton>(name), Qt::LeftButton); }
     void menu(const char* name) { get<QAction>(QLatin1String(name))->trigger(); }
+    bool sending() const { return !get<QWidget>(QStringLiteral("Command2"))->isHidden(); }
+    bool receiving() const { return !get<QWidget>(QStringLiteral("Command4"))->isHidden(); }
+    // The received count as the window shows it (at most twice a second while bytes come).
+    qint64 count() const { return label("Label7").toLongLong(); }
 
 private:
     QString checked(const QString& prefix, int count) const
@@ -136,6 +146,8 @@ private slots:
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
     void closingDuringReceptionKeepsEveryByteThenSaves();
+    void stopSignalsCloseTheWindow_data();
+    void stopSignalsCloseTheWindow();
     void exitSavesNothing();
     void exitDuringReceptionKeepsEveryByte();
     void exitDuringSendStops();
@@ -224,10 +236,8 @@ void SettingsTest::restoreAndSaveBack()
         Window w;
         QCOMPARE(w.checkedPort(), checkedPort);
         QCOMPARE(w.label("Label1"), label1);
-        QCOMPARE(w.form->serialPort().CommPort(), label1.toInt());
         QCOMPARE(w.checkedSpeed(), checkedSpeed);
         QCOMPARE(w.label("Label2"), label2);
-        QCOMPARE(w.form->serialPort().Settings(), label2);
         w.form->close();
         QVERIFY(w.messages.errors.empty());
     }
@@ -301,14 +311,26 @@ void SettingsTest::roundTrip()
 void SettingsTest::devicesKeptApartFromOverrides()
 {
     writeRawStore("[CommSet]\nPort=1\nDevice1=/dev/ttyUSB3\n");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("any.bin"));
+    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+    // The device a send is refused on names the device the port number stands for.
+    const auto deviceTried = [&](Window& w) {
+        w.dialog.answers.push_back(file);
+        w.form->Command1_Click();
+        return w.messages.errors.empty() ? QString() : w.messages.errors.back().text;
+    };
     {
         Window w;
-        QCOMPARE(w.form->serialPort().device(1), QStringLiteral("/dev/ttyUSB3"));
-        QCOMPARE(w.form->serialPort().device(2), SerialPort().device(2));
+        QVERIFY2(deviceTried(w).contains(QStringLiteral("COM1 (/dev/ttyUSB3)")),
+                 qPrintable(deviceTried(w)));
+        w.click(QStringLiteral("SPort1"));
+        QVERIFY(deviceTried(w).contains(QStringLiteral("COM2 (/dev/ttyS1)")));
+    }
+    {
         // A device given for one run is used, but not remembered.
-        w.form->serialPort().setDevice(1, QStringLiteral("/tmp/run-only"));
-        w.form->serialPort().setDevice(2, QStringLiteral("/tmp/run-only-2"));
-        QCOMPARE(w.form->serialPort().device(), QStringLiteral("/tmp/run-only"));
+        Window w({{1, QStringLiteral("/tmp/run-only")}, {2, QStringLiteral("/tmp/run-only-2")}});
+        QVERIFY(deviceTried(w).contains(QStringLiteral("COM1 (/tmp/run-only)")));
         w.form->close();
     }
     const Stored stored = readStore();
@@ -337,30 +359,53 @@ void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("backup.bin"));
     PtyPair pty;
-    Window w;
+    Window w({{1, pty.devicePath()}});
     w.click(QStringLiteral("SPort0"));
     w.click(QStringLiteral("Buart7"));
-    w.form->serialPort().setDevice(1, pty.devicePath());
     w.dialog.answers.push_back(path);
     w.form->Command3_Click();
-    QVERIFY(w.form->isReceiving());
+    QVERIFY(w.receiving());
 
-    // Two blocks and a tail that no block takes: the tail still waits in the port at the close.
+    // Two blocks, then a tail that comes just before the close: it still waits at the close.
     QByteArray data(2 * 512 + 300, Qt::Uninitialized);
     for (qsizetype i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7);
-    QVERIFY(pty.write(data));
-    QTRY_COMPARE_WITH_TIMEOUT(w.form->ReceivedCount(), qint64(1024), 20000);
+    QVERIFY(pty.write(data.first(1024)));
+    QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(1024), 20000);
+    QVERIFY(pty.write(data.sliced(1024)));
     w.form->close();
 
-    QVERIFY(!w.form->isReceiving());
-    QVERIFY(!w.form->serialPort().PortOpen());
+    QVERIFY(!w.receiving());
+    QVERIFY(!pty.isHeld());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), data);
     const Stored stored = readStore();
     QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+}
+
+void SettingsTest::stopSignalsCloseTheWindow_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM (a kill, a shutdown)") << SIGTERM;
+    QTest::newRow("SIGHUP (a logout, a closed terminal)") << SIGHUP;
+    QTest::newRow("SIGINT (Ctrl-C)") << SIGINT;
+}
+
+void SettingsTest::stopSignalsCloseTheWindow()
+{
+    // The program itself, as a desktop session ends it: it closes as by its close button,
+    // saving the choice (a reception kept every byte: closingDuringReception... shows that).
+    QFETCH(int, signalNumber);
+    writeStore(QStringLiteral("1"), QStringLiteral("4800,E,7,1"));
+    MarluneRun window({QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QVERIFY(window.waitUntilHandlingStopSignals());
+    window.sendSignal(signalNumber);
+    QVERIFY(window.waitForExit());
+    QVERIFY2(window.exitedWith(0), qPrintable(window.describeEnd() + window.errorText()));
+    // The restore's click made the speed plain, and only the close saves that.
+    QCOMPARE(readStore().baud, std::optional<QString>(QStringLiteral("4800,N,8,1")));
 }
 
 void SettingsTest::exitSavesNothing()
@@ -391,21 +436,21 @@ void SettingsTest::exitDuringReceptionKeepsEveryByte()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("backup.bin"));
     PtyPair pty;
-    Window w;
-    w.form->serialPort().setDevice(2, pty.devicePath());
+    Window w({{2, pty.devicePath()}});
     w.dialog.answers.push_back(path);
     w.form->Command3_Click();
-    QVERIFY(w.form->isReceiving());
+    QVERIFY(w.receiving());
 
     QByteArray data(512 + 77, 'x');
     data[0] = '\0';
     data[600 - 12] = '\xff';
-    QVERIFY(pty.write(data));
-    QTRY_COMPARE_WITH_TIMEOUT(w.form->ReceivedCount(), qint64(512), 20000);
+    QVERIFY(pty.write(data.first(512)));
+    QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(512), 20000);
+    // The tail comes just before the exit: it still waits then.
+    QVERIFY(pty.write(data.sliced(512)));
     w.menu("mnuExit");
 
-    QVERIFY(!w.form->isReceiving());
-    QVERIFY(!w.form->serialPort().PortOpen());
+    QVERIFY(!pty.isHeld());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), data);
@@ -422,17 +467,16 @@ void SettingsTest::exitDuringSendStops()
         QVERIFY(file.resize(4 << 20));
     }
     PtyPair pty;
-    Window w;
-    w.form->serialPort().setDevice(2, pty.devicePath());
+    Window w({{2, pty.devicePath()}});
     w.dialog.answers.push_back(path);
     w.form->Command1_Click();
-    QVERIFY(w.form->isSending());
+    QVERIFY(w.sending());
     // Nobody reads the far end, so the send is still going when the program ends.
     QTest::qWait(50);
-    QVERIFY(w.form->isSending());
+    QVERIFY(w.sending());
     w.menu("mnuExit");
-    QVERIFY(!w.form->isSending());
-    QVERIFY(!w.form->serialPort().PortOpen());
+    QVERIFY(!w.sending());
+    QVERIFY(!pty.isHeld());
     QVERIFY(pty.collectFor(200).size() < (4 << 20));
     QVERIFY(!QFile::exists(storeFile()));
 }
@@ -455,7 +499,7 @@ void SettingsTest::helpPath()
     QFETCH(QString, folder);
     QFETCH(QChar, separator);
     QFETCH(QString, path);
-    QCOMPARE(Form1::helpFilePath(folder, separator), path);
+    QCOMPARE(HelpViewer::helpFilePath(folder, separator), path);
 }
 
 void SettingsTest::helpShownByViewer()
@@ -542,4 +586,4 @@ void SettingsTest::platformViewerReportsWhatCannotBeShown()
 }
 
 QTEST_MAIN(SettingsTest)
-#include "tst_settings.moc"
+#include "tst_form1settings.moc"

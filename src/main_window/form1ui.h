@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+// The window's controls as a form designer would lay them out: every control with its name,
+// caption, place and size (in twips, at the screen's resolution), font, colour and tab order, and
+// the two menus. No behaviour: the window connects what the controls do.
+class Form1Ui
+{
+public:
+    struct Speed
+    {
+        const char* caption;
+        const char* settings;
+        int tabIndex;
+    };
+    // The speed buttons, in the order of the Buart group.
+    static constexpr std::array<Speed, 8> speeds{{
+        {"1200", "1200,N,8,1", 5},
+        {"2400", "2400,N,8,1", 6},
+        {"4800", "4800,N,8,1", 7},
+        {"9600", "9600,N,8,1", 8},
+        {"19200", "19200,N,8,1", 19},
+        {"38400", "38400,N,8,1", 9},
+        {"57600", "57600,N,8,1", 10},
+        {"115200", "115200,N,8,1", 11},
+    }};
+    // The client area, in twips.
+    static constexpr int clientWidth = 9660;
+    static constexpr int clientHeight = 6720;
+
+    // Builds the controls and menus on `form`, which owns them from then on.
+    void setupUi(QMainWindow* form);
+    // Twips to device-independent pixels at the form's screen resolution.
+    int twips(int value) const;
+
+    QWidget* client = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    std::array<QRadioButton*, 2> SPort{};
+    std::array<QRadioButton*, speeds.size()> Buart{};
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QPlainTextEdit* text1 = nullptr;
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuSendFile = nullptr;
+    QAction* mnuReceiveFile = nullptr;
+    QAction* mnuNull = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuContents = nullptr;
+
+private:
+    void createMenus(QMainWindow* form);
+    void createControls();
+    void createViewAndBar();
+    void createFrames();
+    // Names the control and puts it where the layout says, in twips.
+    void place(QWidget* widget, const QString& name, int left, int top, int width,
+               int height) const;
+    void arrangeTabOrder();
+
+    QMainWindow* m_form = nullptr;
+};
