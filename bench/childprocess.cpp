@@ -2,16 +2,16 @@
 
 #include "farend.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <string>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,42 +104,66 @@ QString ChildProcess::readLine(int timeoutMs)
     return {};
 }
 
+bool ChildProcess::waitForEnd(int timeoutMs)
+{
+    if (m_pid <= 0)
+        return false;
+    // The peak is read while it runs: the exit status's ru_maxrss would also count the memory
+    // of this process, which the child shared until its exec.
+    const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1'000'000;
+    for (;;) {
+        sampleMemory();
+        if (hasEnded()) {
+            if (m_exitedNs == 0)
+                m_exitedNs = monotonicNs();
+            return true;
+        }
+        const std::int64_t left = (deadline - monotonicNs()) / 1'000'000;
+        if (left <= 0)
+            return false;
+        pollfd p{m_pidFd, POLLIN, 0};
+        if (m_pidFd >= 0)
+            ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, 20)));
+        else
+            ::usleep(20'000);
+    }
+}
+
 bool ChildProcess::waitForExit(int timeoutMs)
 {
     if (m_pid <= 0)
         return false;
     if (m_exited)
         return true;
-    // The peak is read while it runs: the exit status's ru_maxrss would also count the memory
-    // of this process, which the child shared until its exec.
-    const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1'000'000;
-    bool inTime = false;
-    for (;;) {
-        m_peakRssKiB = std::max(m_peakRssKiB, highWaterKiB());
-        if (hasEnded()) {
-            inTime = true;
-            break;
-        }
-        if (monotonicNs() >= deadline)
-            break;
-        pollfd p{m_pidFd, POLLIN, 0};
-        if (m_pidFd >= 0)
-            ::poll(&p, 1, 20);
-        else
-            ::usleep(20'000);
-    }
-    m_exitedNs = monotonicNs();
-    if (!inTime)
+    const bool inTime = waitForEnd(timeoutMs);
+    if (!inTime) {
         ::kill(m_pid, SIGKILL); // our own child, which overran its time
+        m_exitedNs = monotonicNs();
+    }
     int status = 0;
-    rusage usage{};
-    while (::wait4(m_pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
     }
     m_exited = true;
     m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    m_totalCpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
-                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     return inTime;
+}
+
+bool ChildProcess::waitForOpen(const QString& path, int timeoutMs) const
+{
+    namespace fs = std::filesystem;
+    const fs::path fds = "/proc/" + std::to_string(m_pid) + "/fd";
+    const fs::path wanted = QFile::encodeName(path).toStdString();
+    const std::int64_t deadline = monotonicNs() + std::int64_t(timeoutMs) * 1'000'000;
+    while (!hasEnded() && monotonicNs() < deadline) {
+        std::error_code error;
+        for (fs::directory_iterator fd(fds, error), end; !error && fd != end; fd.increment(error)) {
+            std::error_code unreadable; // a descriptor closed meanwhile
+            if (fs::read_symlink(fd->path(), unreadable) == wanted)
+                return true;
+        }
+        ::usleep(1000);
+    }
+    return false;
 }
 
 std::int64_t ChildProcess::highWaterKiB() const
@@ -162,15 +186,27 @@ bool ChildProcess::hasEnded() const
     return m_pidFd >= 0 && ::poll(&p, 1, 0) > 0;
 }
 
+std::int64_t ChildProcess::cpuTickNs()
+{
+    return 1'000'000'000 / ::sysconf(_SC_CLK_TCK);
+}
+
 std::int64_t ChildProcess::cpuNs() const
 {
-    // Per-thread scheduler statistics count in nanoseconds, where /proc/PID/stat counts ticks.
-    std::int64_t total = 0;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(m_pid);
-    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toLongLong();
-    }
-    return total;
+    // utime and stime, fields 14 and 15; the name before them is in parentheses and may hold
+    // spaces.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(m_pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return (fields[11].toLongLong() + fields[12].toLongLong()) * cpuTickNs();
+}
+
+void ChildProcess::terminate()
+{
+    if (running())
+        ::kill(m_pid, SIGTERM); // our own child
 }

@@ -24,8 +24,15 @@ public:
                const QStringList& extraEnvironment, const QString& logPath);
     // Waits for a line on the child's standard output; empty on timeout or end of output.
     QString readLine(int timeoutMs);
+    // Waits for it to end, sampling its peak memory meanwhile; true once it has ended. It is
+    // not reaped: the exit code comes with waitForExit.
+    bool waitForEnd(int timeoutMs);
     // True when it ended in time; a child still running afterwards is killed.
     bool waitForExit(int timeoutMs);
+    // Waits until it holds `path` open; false when it ended or the time ran out first.
+    bool waitForOpen(const QString& path, int timeoutMs) const;
+    // Asks it to stop (SIGTERM), as Ctrl-C or a service manager would.
+    void terminate();
 
     pid_t pid() const { return m_pid; }
     bool running() const { return m_pid > 0 && !m_exited; }
@@ -35,11 +42,12 @@ public:
     int exitCode() const { return m_exitCode; }
     std::int64_t startedNs() const { return m_startedNs; }
     std::int64_t exitedNs() const { return m_exitedNs; }
-    // CPU time used so far by all its threads, while it runs.
+    // User plus system time used so far by all its threads, ended ones included, while it
+    // runs; counted in clock ticks (cpuTickNs).
     std::int64_t cpuNs() const;
-    // After the exit: CPU time over its whole life, and its peak resident memory as last seen
-    // (sampled every 20 ms while it ran).
-    double totalCpuSeconds() const { return m_totalCpuSeconds; }
+    static std::int64_t cpuTickNs();
+    // After the exit: its peak resident memory as last seen (sampled every 20 ms while it
+    // was waited for).
     std::int64_t peakRssKiB() const { return m_peakRssKiB; }
     // Takes a sample of the peak now, besides those waitForExit takes.
     void sampleMemory() { m_peakRssKiB = std::max(m_peakRssKiB, highWaterKiB()); }
@@ -55,7 +63,6 @@ private:
     int m_exitCode = -1;
     std::int64_t m_startedNs = 0;
     std::int64_t m_exitedNs = 0;
-    double m_totalCpuSeconds = 0;
     std::int64_t m_peakRssKiB = 0;
     QByteArray m_pending;
 };

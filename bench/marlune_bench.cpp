@@ -1,77 +1,79 @@
 // Measures the program against the limit the kernel itself sets: the same transfers as plain
-// 64 KiB read/write loops on the same kind of raw pseudo-terminal, run alternately in one
-// invocation. Prints a table of every figure with its target and writes the same as
-// results.json next to this executable. Exit status 0 when every measured target is met.
+// 64 KiB read/write loops on the same kind of raw pseudo-terminal, alternating with the program
+// in one invocation, at several nominal speeds. Then CPU on a paced line, peak memory and
+// start-up. Prints one Markdown table, ready for the README, and writes the same as
+// results.json next to this executable. Exit status 0 when every target is met.
 //
-//   marlune_bench                                          the whole benchmark
-//   marlune_bench --window send|receive DEVICE FILE BYTES  one transfer through the window, in
-//                                                          a process of its own (CPU, memory)
+//   marlune_bench                        the whole benchmark
+//   marlune_bench --only PART            one part: throughput, cpu, memory or startup
+//   marlune_bench --window send|receive DEVICE FILE BAUD BYTES
+//                                        one transfer through the window, in a process of its
+//                                        own, for a parent that measures it (CPU, memory)
 
 #include "childprocess.h"
 #include "farend.h"
 #include "pattern.h"
-#include "windowrig.h"
+#include "report.h"
+#include "transfers.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <functional>
-#include <map>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
 constexpr std::int64_t mib = 1 << 20;
-constexpr std::int64_t throughputBytes = 256 * mib;
+
+constexpr std::int64_t throughputBytes = 128 * mib;
 constexpr int throughputRuns = 3;
+constexpr std::array<int, 3> nominalSpeeds{1200, 9600, 115200};
+// A run still going after this is stopped and counts what had arrived. The kernel path moves
+// 128 MiB in a second or three, so a run this long is far off the target either way; stopping
+// it keeps the whole benchmark to a few minutes.
+constexpr int runLimitMs = 10'000;
+constexpr double ratioTarget = 0.9;
+
 // 115200 baud with a start and a stop bit around each byte.
-constexpr std::int64_t lineBytesPerSecond = 11'520;
-// A paced run measures CPU over `pacedMeasureSeconds` once `pacedSettleSeconds` have passed,
-// so that start-up (measured on its own) does not count.
+constexpr std::int64_t pacedBytesPerSecond = 11'520;
+constexpr int pacedBaud = 115200;
+// CPU is counted over `pacedMeasureSeconds` once `pacedSettleSeconds` have passed since the
+// program started, so that start-up (measured on its own) does not count.
 constexpr int pacedSettleSeconds = 2;
 constexpr int pacedMeasureSeconds = 10;
+constexpr double cpuTargetPercent = 1.5;
+
 constexpr std::int64_t memorySmall = mib;
 constexpr std::int64_t memoryLarge = 1024 * mib;
-constexpr int startupRuns = 10;
-constexpr int transferTimeoutMs = 240'000;
-
-constexpr double throughputRatioTarget = 0.8;
-constexpr double cpuTarget = 0.01;
-constexpr double memoryTargetMiB = 16;
-// How long a memory run's line stays still while the program starts.
+constexpr int memoryBaud = 115200;
+// How long a memory run's line stays still while the program starts, so that the small run's
+// peak is not caught half loaded.
 constexpr int memoryHoldOffMs = 500;
-constexpr double latenessP99Target = 20;
-constexpr double latenessMaxTarget = 100;
+constexpr double memoryTargetMiB = 16;
+
+constexpr int startupRuns = 10;
 constexpr double startupTargetMs = 300;
 
-// Where the benchmark keeps its files and how it reaches the programs it runs.
-struct Setup
-{
-    QString dir;
-    QString self;
-    QString marlune = QStringLiteral(MARLUNE_EXECUTABLE);
-    QString log;
+constexpr int latenessTickMs = 10;
+constexpr double latenessP99Target = 20;
+constexpr double latenessMaxTarget = 100;
 
-    QString file(const char* name) const { return dir + QLatin1Char('/') + QLatin1String(name); }
-};
+// How long a child run may take in all before it counts as hung.
+constexpr int childLimitMs = 300'000;
 
 double median(std::vector<double> values)
 {
-    if (values.empty())
+    if (values.empty() ||
+        std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }))
         return NAN;
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
@@ -87,9 +89,34 @@ double percentile(std::vector<double> values, double p)
     return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
-double megabytesPerSecond(std::int64_t bytes, std::int64_t ns)
+QString number(double value, int decimals)
 {
-    return ns > 0 ? bytes * 1e3 / ns : NAN;
+    if (std::isnan(value))
+        return QStringLiteral("failed");
+    // No "-0.0" for a change too small to show.
+    if (std::abs(value) < 0.5 * std::pow(10.0, -decimals))
+        value = 0;
+    return QString::number(value, 'f', decimals);
+}
+
+QString thousands(std::int64_t value)
+{
+    QString digits = QString::number(value);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return digits;
+}
+
+Row::Result judge(double value, bool met)
+{
+    if (std::isnan(value))
+        return Row::Result::Failed;
+    return met ? Row::Result::Pass : Row::Result::Miss;
+}
+
+void note(const QString& text)
+{
+    std::fprintf(stderr, "  %s\n", qPrintable(text));
 }
 
 void sleepUntil(std::int64_t ns)
@@ -99,548 +126,426 @@ void sleepUntil(std::int64_t ns)
         std::this_thread::sleep_for(std::chrono::nanoseconds(left));
 }
 
-void note(const QString& text)
+QString moverName(Mover mover)
 {
-    std::fprintf(stderr, "  %s\n", qPrintable(text));
-}
-
-// --- Baseline: what `cat FILE > PORT` and `cat PORT > FILE` do, as 64 KiB loops ----------------
-
-bool writeAll(int fd, const char* data, ssize_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
+    switch (mover) {
+    case Mover::Kernel:
+        return QStringLiteral("kernel path");
+    case Mover::Window:
+        return QStringLiteral("window");
+    case Mover::CommandLine:
+        break;
     }
-    return true;
+    return QStringLiteral("command line");
 }
 
-// MB/s, or NaN when the bytes did not arrive intact.
-double baselineSend(const Setup& setup, std::int64_t bytes)
+QString directionName(Direction direction)
 {
-    FarEnd far;
-    far.startReceiving(bytes);
-    const std::int64_t start = monotonicNs();
-    const int port = ::open(QFile::encodeName(far.devicePath()).constData(), O_WRONLY | O_NOCTTY);
-    const int in = ::open(QFile::encodeName(setup.file("send.bin")).constData(), O_RDONLY);
-    std::vector<char> buffer(64 * 1024);
-    for (ssize_t n; (n = ::read(in, buffer.data(), buffer.size())) > 0;) {
-        if (!writeAll(port, buffer.data(), n))
-            break;
-    }
-    ::close(in);
-    const bool ok = far.wait(transferTimeoutMs);
-    ::close(port);
-    return ok ? megabytesPerSecond(bytes, far.lastByteNs() - start) : NAN;
+    return direction == Direction::Send ? QStringLiteral("send") : QStringLiteral("receive");
 }
 
-double baselineReceive(const Setup& setup, std::int64_t bytes)
+constexpr std::array<std::pair<Mover, Direction>, 4> programs{{
+    {Mover::Window, Direction::Send},
+    {Mover::Window, Direction::Receive},
+    {Mover::CommandLine, Direction::Send},
+    {Mover::CommandLine, Direction::Receive},
+}};
+
+// --- Throughput --------------------------------------------------------------------------------
+
+// One row: a program at a speed, each run next to the kernel path's run just before it.
+struct ThroughputCase
 {
-    FarEnd far;
-    const QString path = setup.file("received.bin");
-    const int port = ::open(QFile::encodeName(far.devicePath()).constData(), O_RDONLY | O_NOCTTY);
-    // A blocking read that waits for at least one byte, as `cat` needs.
-    termios tio{};
-    ::tcgetattr(port, &tio);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    ::tcsetattr(port, TCSANOW, &tio);
-    const int out = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<char> buffer(64 * 1024);
-    const std::int64_t start = monotonicNs();
-    far.startSending(bytes);
-    std::int64_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::read(port, buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(out, buffer.data(), n))
-            break;
-        done += n;
-    }
-    const std::int64_t end = monotonicNs();
-    ::close(out);
-    ::close(port);
-    far.wait(transferTimeoutMs);
-    const bool ok = Pattern::fileMatches(path, bytes);
-    QFile::remove(path);
-    return ok ? megabytesPerSecond(bytes, end - start) : NAN;
-}
-
-// --- The window, in this process --------------------------------------------------------------
-
-double windowSend(const Setup& setup, std::int64_t bytes)
-{
-    FarEnd far;
-    WindowRig window(far.devicePath());
-    far.startReceiving(bytes);
-    const std::int64_t start = monotonicNs();
-    const bool sent = window.send(setup.file("send.bin"));
-    const bool arrived = far.wait(transferTimeoutMs);
-    if (!sent || !arrived)
-        note(QStringLiteral("window send failed: %1").arg(window.errors()));
-    return sent && arrived ? megabytesPerSecond(bytes, far.lastByteNs() - start) : NAN;
-}
-
-double windowReceive(const Setup& setup, std::int64_t bytes, std::vector<double>* lateness)
-{
-    FarEnd far;
-    const QString path = setup.file("received.bin");
-    WindowRig window(far.devicePath());
-    if (!window.startReceive(path))
-        return NAN;
-    const std::int64_t start = monotonicNs();
-    far.startSending(bytes);
-    const bool received = window.finishReceive(
-        bytes, [&] { return far.finished(); }, transferTimeoutMs);
-    const std::int64_t end = monotonicNs();
-    far.wait(transferTimeoutMs);
-    lateness->insert(lateness->end(), window.lateness.begin(), window.lateness.end());
-    const bool ok = received && Pattern::fileMatches(path, bytes);
-    if (!ok)
-        note(QStringLiteral("window receive failed: %1").arg(window.errors()));
-    QFile::remove(path);
-    return ok ? megabytesPerSecond(bytes, end - start) : NAN;
-}
-
-// --- A program in a process of its own ---------------------------------------------------------
-
-struct ChildRun
-{
-    enum Status
-    {
-        Ok,
-        NotBuilt, // the command line said it does not know the subcommand
-        Failed,
-    };
-    Status status = Failed;
-    double megabytesPerSecond = NAN;
-    double cpuShare = NAN; // CPU seconds per second, while paced
-    std::int64_t peakRssKiB = 0;
+    Mover mover = Mover::Window;
+    Direction direction = Direction::Send;
+    int baud = 0;
+    std::vector<Transfer> baseline;
+    std::vector<Transfer> program;
 };
 
-using Arguments = std::function<QStringList(const QString& device, const QString& file)>;
-
-// Runs `program` moving `bytes` to or from the far end, paced to `bytesPerSecond` (0: unpaced).
-ChildRun runChild(const Setup& setup, const QString& program, const Arguments& arguments,
-                  bool programSends, const QString& file, std::int64_t bytes,
-                  std::int64_t bytesPerSecond, int holdOffMs = 0)
+QJsonArray runsJson(const std::vector<Transfer>& runs)
 {
-    ChildRun run;
-    FarEnd far;
-    if (programSends && holdOffMs == 0)
-        far.startReceiving(bytes, bytesPerSecond);
-    ChildProcess child;
-    if (!child.start(program, arguments(far.devicePath(), file), {}, setup.log))
-        return run;
-    if (holdOffMs > 0) {
-        // The line stays still until the program has started up and been seen doing so, so a
-        // short run's peak memory is not caught half loaded.
-        sleepUntil(child.startedNs() + std::int64_t(holdOffMs) * 1'000'000);
-        child.sampleMemory();
-        if (programSends)
-            far.startReceiving(bytes, bytesPerSecond);
-    }
-    if (!programSends)
-        far.startSending(bytes, bytesPerSecond);
-
-    if (bytesPerSecond > 0) {
-        const std::int64_t from = child.startedNs() + pacedSettleSeconds * 1'000'000'000LL;
-        const std::int64_t to = from + pacedMeasureSeconds * 1'000'000'000LL;
-        const auto waitFor = [&](std::int64_t ns) {
-            while (monotonicNs() < ns && !child.hasEnded())
-                sleepUntil(std::min(ns, monotonicNs() + 100'000'000));
-        };
-        waitFor(from);
-        const std::int64_t cpuFrom = child.cpuNs();
-        const std::int64_t at = monotonicNs();
-        waitFor(to);
-        if (!child.hasEnded())
-            run.cpuShare = double(child.cpuNs() - cpuFrom) / double(monotonicNs() - at);
-        far.unpace();
-    }
-    const bool exited = child.waitForExit(transferTimeoutMs);
-    if (exited && child.exitCode() == 2) {
-        far.abort();
-        run.status = ChildRun::NotBuilt;
-        return run;
-    }
-    const bool farDone = far.wait(programSends ? 20'000 : transferTimeoutMs);
-    const bool intact = programSends ? farDone : Pattern::fileMatches(file, bytes);
-    if (!exited || child.exitCode() != 0 || !intact) {
-        note(QStringLiteral("%1 %2: exit code %3, %4 of %5 bytes moved, %6")
-                 .arg(program, programSends ? QStringLiteral("send") : QStringLiteral("receive"))
-                 .arg(child.exitCode())
-                 .arg(far.moved())
-                 .arg(bytes)
-                 .arg(intact ? QStringLiteral("intact") : QStringLiteral("NOT intact")));
-        QFile log(setup.log);
-        if (log.open(QIODevice::ReadOnly))
-            note(QString::fromLocal8Bit(log.readAll().right(2000)));
-        return run;
-    }
-    run.status = ChildRun::Ok;
-    const std::int64_t end = programSends ? far.lastByteNs() : child.exitedNs();
-    run.megabytesPerSecond = megabytesPerSecond(bytes, end - child.startedNs());
-    run.peakRssKiB = child.peakRssKiB();
-    return run;
-}
-
-Arguments cliArguments(bool send, std::int64_t bytes)
-{
-    return [send, bytes](const QString& device, const QString& file) {
-        if (send)
-            return QStringList{QStringLiteral("send"),   file,
-                               QStringLiteral("--com1"), device,
-                               QStringLiteral("--port"), QStringLiteral("1"),
-                               QStringLiteral("--baud"), QStringLiteral("115200")};
-        return QStringList{QStringLiteral("receive"),     file,
-                           QStringLiteral("--com1"),      device,
-                           QStringLiteral("--port"),      QStringLiteral("1"),
-                           QStringLiteral("--baud"),      QStringLiteral("115200"),
-                           QStringLiteral("--max-bytes"), QString::number(bytes),
-                           QStringLiteral("--force")};
-    };
-}
-
-Arguments windowArguments(bool send, std::int64_t bytes)
-{
-    return [send, bytes](const QString& device, const QString& file) {
-        return QStringList{QStringLiteral("--window"),
-                           send ? QStringLiteral("send") : QStringLiteral("receive"), device, file,
-                           QString::number(bytes)};
-    };
-}
-
-// --- The results table -------------------------------------------------------------------------
-
-struct Row
-{
-    QString figure;
-    QString measured;
-    QString target;
-    QString status; // "pass", "miss", "n/a" or "failed"; empty for a reference figure
-    double value = NAN;
-    QString unit;
-};
-
-class Results
-{
-public:
-    void add(Row row) { m_rows.push_back(std::move(row)); }
-    void addChecked(const QString& figure, double value, const QString& unit,
-                    const QString& measured, const QString& target, bool met)
-    {
-        add({figure, measured, target,
-             std::isnan(value) ? QStringLiteral("failed")
-                               : (met ? QStringLiteral("pass") : QStringLiteral("miss")),
-             value, unit});
-    }
-    void addNotBuilt(const QString& figure, const QString& target)
-    {
-        add({figure, QStringLiteral("n/a (command line not built)"), target, QStringLiteral("n/a"),
-             NAN, QString()});
-    }
-
-    bool allMet() const
-    {
-        return std::none_of(m_rows.begin(), m_rows.end(), [](const Row& r) {
-            return r.status == QLatin1String("miss") || r.status == QLatin1String("failed");
+    QJsonArray array;
+    for (const Transfer& t : runs) {
+        array.append(QJsonObject{
+            {QStringLiteral("bytes"), double(t.bytes)},
+            {QStringLiteral("ns"), double(t.ns)},
+            {QStringLiteral("MBps"), std::isnan(t.megabytesPerSecond())
+                                         ? QJsonValue()
+                                         : QJsonValue(t.megabytesPerSecond())},
+            {QStringLiteral("cut"), t.cut},
+            {QStringLiteral("failure"), t.failure},
         });
     }
-
-    void print() const
-    {
-        std::printf("\n%-52s %-34s %-18s %s\n", "figure", "measured", "target", "result");
-        std::printf("%s\n", QByteArray(112, '-').constData());
-        for (const Row& r : m_rows) {
-            std::printf("%-52s %-34s %-18s %s\n", qPrintable(r.figure), qPrintable(r.measured),
-                        qPrintable(r.target), qPrintable(r.status));
-        }
-    }
-
-    bool writeJson(const QString& path, const QJsonObject& machine) const
-    {
-        QJsonArray rows;
-        for (const Row& r : m_rows) {
-            rows.append(QJsonObject{
-                {QStringLiteral("figure"), r.figure},
-                {QStringLiteral("measured"), r.measured},
-                {QStringLiteral("value"), std::isnan(r.value) ? QJsonValue() : r.value},
-                {QStringLiteral("unit"), r.unit},
-                {QStringLiteral("target"), r.target},
-                {QStringLiteral("result"), r.status},
-            });
-        }
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(QJsonDocument(QJsonObject{{QStringLiteral("machine"), machine},
-                                                    {QStringLiteral("figures"), rows}})
-                              .toJson()) > 0;
-    }
-
-private:
-    std::vector<Row> m_rows;
-};
-
-QString formatNumber(double value, int decimals)
-{
-    return std::isnan(value) ? QStringLiteral("failed") : QString::number(value, 'f', decimals);
+    return array;
 }
 
-QString cpuModel()
+// "12.3 MB/s (10.1-14.0)": the median and the range of the runs.
+QString rateWithRange(const std::vector<double>& rates)
 {
-    QFile info(QStringLiteral("/proc/cpuinfo"));
-    if (!info.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray& line : info.readAll().split('\n')) {
-        if (line.startsWith("model name"))
-            return QString::fromLocal8Bit(line.mid(line.indexOf(':') + 1).trimmed());
-    }
-    return {};
+    const double mid = median(rates);
+    if (std::isnan(mid))
+        return QStringLiteral("failed");
+    const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
+    return QStringLiteral("%1 MB/s (%2-%3)").arg(number(mid, 1), number(*low, 1), number(*high, 1));
 }
 
-// --- The measurements --------------------------------------------------------------------------
-
-struct Throughput
+Row throughputRow(const ThroughputCase& c)
 {
-    std::vector<double> runs;
-    bool notBuilt = false;
-};
-
-void measureThroughput(const Setup& setup, Results* results)
-{
-    std::fprintf(stderr, "Throughput, %lld MiB each way, %d runs:\n",
-                 static_cast<long long>(throughputBytes / mib), throughputRuns);
-    std::map<QString, Throughput> figures;
-    std::vector<double> lateness;
-    Pattern::writeFile(setup.file("send.bin"), throughputBytes);
-    const auto cli = [&](bool send) {
-        Throughput& t = figures[send ? QStringLiteral("cli send") : QStringLiteral("cli receive")];
-        if (t.notBuilt)
-            return;
-        const QString file = send ? setup.file("send.bin") : setup.file("received.bin");
-        const ChildRun run = runChild(setup, setup.marlune, cliArguments(send, throughputBytes),
-                                      send, file, throughputBytes, 0);
-        t.notBuilt = run.status == ChildRun::NotBuilt;
-        if (!t.notBuilt)
-            t.runs.push_back(run.megabytesPerSecond);
-        if (!send)
-            QFile::remove(file);
+    std::vector<double> program;
+    std::vector<double> baseline;
+    int cut = 0;
+    for (std::size_t i = 0; i < c.program.size(); ++i) {
+        program.push_back(c.program[i].megabytesPerSecond());
+        baseline.push_back(c.baseline[i].megabytesPerSecond());
+        cut += c.program[i].cut ? 1 : 0;
+    }
+    // The runs alternate, so both medians come from the same stretch of the machine's time.
+    const double ratio = median(program) / median(baseline);
+    Row row;
+    row.measure =
+        QStringLiteral("throughput, %1 %2").arg(moverName(c.mover), directionName(c.direction));
+    row.settings = QStringLiteral("%1 baud, %2 MiB, %3 runs")
+                       .arg(c.baud)
+                       .arg(throughputBytes / mib)
+                       .arg(c.program.size());
+    row.figure = rateWithRange(program);
+    if (cut > 0)
+        row.figure += QStringLiteral(", %1 of %2 runs stopped at %3 s")
+                          .arg(cut)
+                          .arg(c.program.size())
+                          .arg(runLimitMs / 1000);
+    row.baseline = rateWithRange(baseline);
+    row.ratio = number(ratio, 2);
+    row.target = QStringLiteral(">= %1").arg(ratioTarget);
+    row.result = judge(ratio, ratio >= ratioTarget);
+    row.data = QJsonObject{
+        {QStringLiteral("baud"), c.baud},
+        {QStringLiteral("programRuns"), runsJson(c.program)},
+        {QStringLiteral("baselineRuns"), runsJson(c.baseline)},
     };
-    for (int run = 1; run <= throughputRuns; ++run) {
-        figures[QStringLiteral("baseline send")].runs.push_back(
-            baselineSend(setup, throughputBytes));
-        figures[QStringLiteral("window send")].runs.push_back(windowSend(setup, throughputBytes));
-        cli(true);
-        figures[QStringLiteral("baseline receive")].runs.push_back(
-            baselineReceive(setup, throughputBytes));
-        figures[QStringLiteral("window receive")].runs.push_back(
-            windowReceive(setup, throughputBytes, &lateness));
-        cli(false);
-        QStringList line;
-        for (const auto& [name, t] : figures)
-            line << QStringLiteral("%1 %2").arg(name).arg(
-                t.notBuilt ? QStringLiteral("n/a") : formatNumber(t.runs.back(), 1));
-        note(QStringLiteral("run %1 (MB/s): %2").arg(run).arg(line.join(QStringLiteral(", "))));
-    }
+    return row;
+}
 
-    const QString target = QStringLiteral(">= %1 x baseline").arg(throughputRatioTarget);
-    for (const char* direction : {"send", "receive"}) {
-        const Throughput& baseline = figures[QStringLiteral("baseline %1").arg(direction)];
-        const double baselineMedian = median(baseline.runs);
-        results->add({QStringLiteral("baseline %1, 64 KiB loop on a pty").arg(direction),
-                      QStringLiteral("%1 MB/s").arg(formatNumber(baselineMedian, 1)),
-                      QStringLiteral("reference"),
-                      std::isnan(baselineMedian) ? QStringLiteral("failed") : QString(),
-                      baselineMedian, QStringLiteral("MB/s")});
-        for (const char* who : {"window", "cli"}) {
-            const QString name = QStringLiteral("%1 %2").arg(QLatin1String(who), direction);
-            const QString figure =
-                QStringLiteral("%1 %2 throughput")
-                    .arg(QLatin1String(who) == QLatin1String("cli") ? QStringLiteral("command line")
-                                                                    : QStringLiteral("window"),
-                         direction);
-            const Throughput& t = figures[name];
-            if (t.notBuilt) {
-                results->addNotBuilt(figure, target);
-                continue;
-            }
-            // Each run against the baseline run next to it, so drift of the machine cancels.
-            std::vector<double> ratios;
-            for (std::size_t i = 0; i < t.runs.size() && i < baseline.runs.size(); ++i)
-                ratios.push_back(t.runs[i] / baseline.runs[i]);
-            const bool anyFailed =
-                std::any_of(ratios.begin(), ratios.end(), [](double r) { return std::isnan(r); });
-            const double ratio = anyFailed ? NAN : median(ratios);
-            results->addChecked(figure, ratio, QStringLiteral("x baseline"),
-                                QStringLiteral("%1 MB/s = %2 x baseline")
-                                    .arg(formatNumber(median(t.runs), 1), formatNumber(ratio, 2)),
-                                target, ratio >= throughputRatioTarget);
+QString describeRun(const Transfer& t)
+{
+    if (!t.failure.isEmpty())
+        return QStringLiteral("FAILED (%1)").arg(t.failure);
+    QString text = QStringLiteral("%1 MB/s").arg(number(t.megabytesPerSecond(), 1));
+    if (t.cut)
+        text += QStringLiteral(" (stopped after %1 MiB)").arg(number(t.bytes / double(mib), 1));
+    return text;
+}
+
+void measureThroughput(const Setup& setup, Report* report)
+{
+    std::fprintf(stderr, "Throughput, %lld MiB a run, %d runs, kernel path then program:\n",
+                 static_cast<long long>(throughputBytes / mib), throughputRuns);
+    Pattern::writeFile(setup.file("send.bin"), throughputBytes);
+    std::vector<ThroughputCase> cases;
+    for (const int baud : nominalSpeeds) {
+        for (const auto& [mover, direction] : programs)
+            cases.push_back({mover, direction, baud, {}, {}});
+    }
+    std::vector<double> lateness;
+    // Run by run over all rows, so that a slow spell of the machine spreads over them all.
+    for (int run = 1; run <= throughputRuns; ++run) {
+        for (ThroughputCase& c : cases) {
+            const bool watchTimer = c.mover == Mover::Window && c.direction == Direction::Receive;
+            c.baseline.push_back(runTransfer(setup, Mover::Kernel, c.direction, c.baud,
+                                             throughputBytes, runLimitMs));
+            c.program.push_back(runTransfer(setup, c.mover, c.direction, c.baud, throughputBytes,
+                                            runLimitMs, watchTimer ? &lateness : nullptr));
+            note(QStringLiteral("run %1, %2 baud, %3 %4: kernel path %5, program %6")
+                     .arg(run)
+                     .arg(c.baud)
+                     .arg(moverName(c.mover), directionName(c.direction),
+                          describeRun(c.baseline.back()), describeRun(c.program.back())));
         }
     }
+    QFile::remove(setup.file("send.bin"));
+    for (const ThroughputCase& c : cases)
+        report->add(throughputRow(c));
 
     const double p99 = percentile(lateness, 99);
     const double worst =
         lateness.empty() ? NAN : *std::max_element(lateness.begin(), lateness.end());
-    results->addChecked(QStringLiteral("10 ms timer lateness in a full-speed receive, p99"), p99,
-                        QStringLiteral("ms"), QStringLiteral("%1 ms").arg(formatNumber(p99, 1)),
-                        QStringLiteral("<= %1 ms").arg(latenessP99Target),
-                        p99 <= latenessP99Target);
-    results->addChecked(QStringLiteral("10 ms timer lateness in a full-speed receive, max"), worst,
-                        QStringLiteral("ms"), QStringLiteral("%1 ms").arg(formatNumber(worst, 1)),
-                        QStringLiteral("<= %1 ms").arg(latenessMaxTarget),
-                        worst <= latenessMaxTarget);
-    QFile::remove(setup.file("send.bin"));
+    const QString settings =
+        QStringLiteral("%1 ms timer, during the window receive runs above (%2 ticks)")
+            .arg(latenessTickMs)
+            .arg(lateness.size());
+    const QJsonObject data{{QStringLiteral("ticks"), double(lateness.size())}};
+    report->add({QStringLiteral("timer lateness, p99"), settings,
+                 QStringLiteral("%1 ms").arg(number(p99, 1)), QString(), QString(),
+                 QStringLiteral("<= %1 ms").arg(latenessP99Target),
+                 judge(p99, p99 <= latenessP99Target), data});
+    report->add({QStringLiteral("timer lateness, max"), settings,
+                 QStringLiteral("%1 ms").arg(number(worst, 1)), QString(), QString(),
+                 QStringLiteral("<= %1 ms").arg(latenessMaxTarget),
+                 judge(worst, worst <= latenessMaxTarget), data});
 }
 
-void measureCpu(const Setup& setup, Results* results)
+// --- A program in a process of its own, measured from outside -----------------------------------
+
+QString programPath(const Setup& setup, Mover mover)
 {
-    std::fprintf(stderr, "CPU on a line paced at %lld bytes/s, %d s measured each way:\n",
-                 static_cast<long long>(lineBytesPerSecond), pacedMeasureSeconds);
-    const int pacedSeconds = pacedSettleSeconds + pacedMeasureSeconds;
-    // The program keeps sending past the measured time, so the line never runs dry early.
-    const std::int64_t sendBytes = pacedSeconds * lineBytesPerSecond + 128 * 1024;
-    // Whole receive blocks, a second's worth more than the measured time takes; the rest
-    // follows unpaced.
-    const std::int64_t receiveBytes = (pacedSeconds + 1) * lineBytesPerSecond / 512 * 512;
-    Pattern::writeFile(setup.file("paced.bin"), sendBytes);
-    const QString target = QStringLiteral("<= %1% of a core").arg(cpuTarget * 100);
-    for (const bool window : {true, false}) {
-        for (const bool send : {true, false}) {
-            const QString figure =
-                QStringLiteral("CPU on a paced 115200 line, %1 %2")
-                    .arg(window ? QStringLiteral("window") : QStringLiteral("command line"),
-                         send ? QStringLiteral("send") : QStringLiteral("receive"));
-            const std::int64_t bytes = send ? sendBytes : receiveBytes;
-            const QString file = send ? setup.file("paced.bin") : setup.file("received.bin");
-            const ChildRun run =
-                runChild(setup, window ? setup.self : setup.marlune,
-                         window ? windowArguments(send, bytes) : cliArguments(send, bytes), send,
-                         file, bytes, lineBytesPerSecond);
-            if (!send)
-                QFile::remove(file);
-            if (run.status == ChildRun::NotBuilt) {
-                results->addNotBuilt(figure, target);
-                continue;
-            }
-            const double share = run.status == ChildRun::Ok ? run.cpuShare : NAN;
-            note(QStringLiteral("%1: %2%").arg(figure, formatNumber(share * 100, 3)));
-            results->addChecked(
-                figure, share * 100, QStringLiteral("% of a core"),
-                std::isnan(share)
-                    ? QStringLiteral("failed")
-                    : QStringLiteral("%1% of a core").arg(formatNumber(share * 100, 2)),
-                target, share <= cpuTarget);
-        }
-    }
-    QFile::remove(setup.file("paced.bin"));
+    return mover == Mover::Window ? setup.self : setup.marlune;
 }
 
-void measureMemory(const Setup& setup, Results* results)
+QStringList programArguments(Mover mover, Direction direction, const QString& device,
+                             const QString& file, int baud, std::int64_t bytes)
+{
+    return mover == Mover::Window ? windowProcessArguments(direction, device, file, baud, bytes)
+                                  : commandLineArguments(direction, device, file, baud, bytes);
+}
+
+// Waits for the child to end and checks what it moved; empty when all went well.
+QString finishChild(const Setup& setup, ChildProcess& child, FarEnd& far, Direction direction,
+                    const QString& file, std::int64_t bytes)
+{
+    const bool exited = child.waitForExit(childLimitMs);
+    const bool intact =
+        direction == Direction::Send ? far.wait(10'000) : Pattern::fileMatches(file, bytes);
+    far.abort();
+    if (direction == Direction::Receive)
+        QFile::remove(file);
+    if (exited && child.exitCode() == 0 && intact)
+        return {};
+    return QStringLiteral("exit code %1, %2 of %3 bytes moved, %4: %5")
+        .arg(child.exitCode())
+        .arg(far.moved())
+        .arg(bytes)
+        .arg(intact ? QStringLiteral("intact") : QStringLiteral("NOT intact"), setup.logTail());
+}
+
+// --- CPU on a paced line -------------------------------------------------------------------------
+
+// Percent of a core the program used while the line was paced; NaN on failure.
+double pacedCpuPercent(const Setup& setup, Mover mover, Direction direction)
+{
+    const bool sending = direction == Direction::Send;
+    const int pacedSeconds = pacedSettleSeconds + pacedMeasureSeconds;
+    // A send has more than the paced time takes, so the line never runs dry early; a receive
+    // gets whole blocks, a second's worth more. The rest follows unpaced.
+    const std::int64_t bytes = sending ? pacedSeconds * pacedBytesPerSecond + 128 * 1024
+                                       : (pacedSeconds + 1) * pacedBytesPerSecond / 512 * 512;
+    const QString file = setup.file(sending ? "paced.bin" : "received.bin");
+    if (sending)
+        Pattern::writeFile(file, bytes);
+    FarEnd far;
+    if (sending)
+        far.startReceiving(bytes, pacedBytesPerSecond);
+    ChildProcess child;
+    if (!child.start(programPath(setup, mover),
+                     programArguments(mover, direction, far.devicePath(), file, pacedBaud, bytes),
+                     {}, setup.log))
+        return NAN;
+    if (!sending && child.waitForOpen(far.devicePath(), 30'000))
+        far.startSending(bytes, pacedBytesPerSecond);
+
+    const auto waitFor = [&](std::int64_t ns) {
+        while (monotonicNs() < ns && !child.hasEnded())
+            sleepUntil(std::min(ns, monotonicNs() + 100'000'000));
+    };
+    const std::int64_t from = child.startedNs() + pacedSettleSeconds * 1'000'000'000LL;
+    waitFor(from);
+    const std::int64_t cpuFrom = child.cpuNs();
+    const std::int64_t at = monotonicNs();
+    waitFor(from + pacedMeasureSeconds * 1'000'000'000LL);
+    const std::int64_t cpuTo = child.cpuNs();
+    const std::int64_t until = monotonicNs();
+    const bool paced = !child.hasEnded();
+    far.unpace();
+    const QString failure = finishChild(setup, child, far, direction, file, bytes);
+    if (sending)
+        QFile::remove(file);
+    if (!failure.isEmpty() || !paced) {
+        note(QStringLiteral("%1 %2 failed: %3")
+                 .arg(moverName(mover), directionName(direction),
+                      paced ? failure : QStringLiteral("it ended while the line was paced")));
+        return NAN;
+    }
+    return 100.0 * double(cpuTo - cpuFrom) / double(until - at);
+}
+
+void measureCpu(const Setup& setup, Report* report)
+{
+    std::fprintf(stderr, "CPU on a line paced at %lld bytes/s, %d s measured after %d s:\n",
+                 static_cast<long long>(pacedBytesPerSecond), pacedMeasureSeconds,
+                 pacedSettleSeconds);
+    for (const auto& [mover, direction] : programs) {
+        const double percent = pacedCpuPercent(setup, mover, direction);
+        note(QStringLiteral("%1 %2: %3% of a core")
+                 .arg(moverName(mover), directionName(direction), number(percent, 1)));
+        report->add({QStringLiteral("CPU, %1 %2").arg(moverName(mover), directionName(direction)),
+                     QStringLiteral("%1 baud, far end paced to %2 B/s, %3 s after the first %4 s")
+                         .arg(pacedBaud)
+                         .arg(thousands(pacedBytesPerSecond))
+                         .arg(pacedMeasureSeconds)
+                         .arg(pacedSettleSeconds),
+                     QStringLiteral("%1 % of a core").arg(number(percent, 1)), QString(), QString(),
+                     QStringLiteral("<= %1 %").arg(cpuTargetPercent),
+                     judge(percent, percent <= cpuTargetPercent),
+                     QJsonObject{{QStringLiteral("percent"),
+                                  std::isnan(percent) ? QJsonValue() : QJsonValue(percent)}}});
+    }
+}
+
+// --- Peak memory ---------------------------------------------------------------------------------
+
+// The program's peak resident memory over one transfer, in KiB; -1 on failure.
+std::int64_t peakKiB(const Setup& setup, Mover mover, Direction direction, std::int64_t bytes)
+{
+    const bool sending = direction == Direction::Send;
+    const QString file = sending ? setup.file(bytes == memorySmall ? "small.bin" : "large.bin")
+                                 : setup.file("received.bin");
+    FarEnd far;
+    ChildProcess child;
+    if (!child.start(programPath(setup, mover),
+                     programArguments(mover, direction, far.devicePath(), file, memoryBaud, bytes),
+                     {}, setup.log))
+        return -1;
+    // The line stays still until the program has started up and been seen doing so.
+    if (!sending)
+        child.waitForOpen(far.devicePath(), 30'000);
+    sleepUntil(child.startedNs() + std::int64_t(memoryHoldOffMs) * 1'000'000);
+    child.sampleMemory();
+    if (sending)
+        far.startReceiving(bytes);
+    else
+        far.startSending(bytes);
+    const QString failure = finishChild(setup, child, far, direction, file, bytes);
+    if (!failure.isEmpty()) {
+        note(QStringLiteral("%1 %2 of %3 bytes failed: %4")
+                 .arg(moverName(mover), directionName(direction))
+                 .arg(bytes)
+                 .arg(failure));
+        return -1;
+    }
+    return child.peakRssKiB();
+}
+
+void measureMemory(const Setup& setup, Report* report)
 {
     std::fprintf(stderr, "Peak memory, %lld MiB transfer against %lld MiB:\n",
                  static_cast<long long>(memoryLarge / mib),
                  static_cast<long long>(memorySmall / mib));
     Pattern::writeFile(setup.file("small.bin"), memorySmall);
     Pattern::writeFile(setup.file("large.bin"), memoryLarge);
-    const QString target = QStringLiteral("<= %1 MiB").arg(memoryTargetMiB);
-    for (const bool window : {true, false}) {
-        for (const bool send : {true, false}) {
-            const QString figure =
-                QStringLiteral("peak memory, %1 %2, 1 GiB minus 1 MiB")
-                    .arg(window ? QStringLiteral("window") : QStringLiteral("command line"),
-                         send ? QStringLiteral("send") : QStringLiteral("receive"));
-            std::int64_t peak[2] = {0, 0};
-            ChildRun::Status status = ChildRun::Ok;
-            for (int i = 0; i < 2 && status == ChildRun::Ok; ++i) {
-                const std::int64_t bytes = i == 0 ? memorySmall : memoryLarge;
-                const QString file = send ? setup.file(i == 0 ? "small.bin" : "large.bin")
-                                          : setup.file("received.bin");
-                const ChildRun run =
-                    runChild(setup, window ? setup.self : setup.marlune,
-                             window ? windowArguments(send, bytes) : cliArguments(send, bytes),
-                             send, file, bytes, 0, memoryHoldOffMs);
-                if (!send)
-                    QFile::remove(file);
-                status = run.status;
-                peak[i] = run.peakRssKiB;
-            }
-            if (status == ChildRun::NotBuilt) {
-                results->addNotBuilt(figure, target);
-                continue;
-            }
-            const double growth = status == ChildRun::Ok ? (peak[1] - peak[0]) / 1024.0 : NAN;
-            note(QStringLiteral("%1: %2 KiB then %3 KiB").arg(figure).arg(peak[0]).arg(peak[1]));
-            results->addChecked(figure, growth, QStringLiteral("MiB"),
-                                QStringLiteral("%1 MiB (%2 -> %3 MiB)")
-                                    .arg(formatNumber(growth, 1), formatNumber(peak[0] / 1024.0, 1),
-                                         formatNumber(peak[1] / 1024.0, 1)),
-                                target, growth <= memoryTargetMiB);
-        }
+    for (const auto& [mover, direction] : programs) {
+        const std::int64_t small = peakKiB(setup, mover, direction, memorySmall);
+        const std::int64_t large = small < 0 ? -1 : peakKiB(setup, mover, direction, memoryLarge);
+        const double growth = large < 0 ? NAN : (large - small) / 1024.0;
+        note(QStringLiteral("%1 %2: %3 KiB, then %4 KiB")
+                 .arg(moverName(mover), directionName(direction))
+                 .arg(small)
+                 .arg(large));
+        report->add({QStringLiteral("peak memory growth, %1 %2")
+                         .arg(moverName(mover), directionName(direction)),
+                     QStringLiteral("%1 MiB against %2 MiB, %3 baud, unpaced")
+                         .arg(memoryLarge / mib)
+                         .arg(memorySmall / mib)
+                         .arg(memoryBaud),
+                     std::isnan(growth) ? QStringLiteral("failed")
+                                        : QStringLiteral("%1 MiB (%2 -> %3 MiB)")
+                                              .arg(number(growth, 1), number(small / 1024.0, 1),
+                                                   number(large / 1024.0, 1)),
+                     QString(), QString(), QStringLiteral("<= %1 MiB").arg(memoryTargetMiB),
+                     judge(growth, growth <= memoryTargetMiB),
+                     QJsonObject{{QStringLiteral("smallPeakKiB"), double(small)},
+                                 {QStringLiteral("largePeakKiB"), double(large)}}});
     }
     QFile::remove(setup.file("small.bin"));
     QFile::remove(setup.file("large.bin"));
 }
 
-void measureStartup(const Setup& setup, Results* results)
+// --- Start-up ------------------------------------------------------------------------------------
+
+void measureStartup(const Setup& setup, Report* report)
 {
     std::fprintf(stderr, "Start-up to the window shown, %d runs:\n", startupRuns);
     std::vector<double> times;
-    bool failed = false;
-    for (int i = 0; i < startupRuns && !failed; ++i) {
+    for (int i = 0; i < startupRuns; ++i) {
         ChildProcess child;
-        if (!child.start(setup.marlune, {}, {QStringLiteral("MARLUNE_EXIT_WHEN_SHOWN=1")}, {})) {
-            failed = true;
+        if (!child.start(setup.marlune, {}, {QStringLiteral("MARLUNE_EXIT_WHEN_SHOWN=1")}, {}))
             break;
-        }
         const QString line = child.readLine(30'000);
         const std::int64_t shownNs = monotonicNs();
         child.waitForExit(10'000);
         if (!line.startsWith(QLatin1String("shown"))) {
             note(QStringLiteral("no \"shown\" line from the program (got \"%1\")").arg(line));
-            failed = true;
             break;
         }
         times.push_back((shownNs - child.startedNs()) / 1e6);
     }
-    const double ms = failed ? NAN : median(times);
-    note(QStringLiteral("median %1 ms").arg(formatNumber(ms, 1)));
-    results->addChecked(QStringLiteral("start-up to the window shown, median"), ms,
-                        QStringLiteral("ms"), QStringLiteral("%1 ms").arg(formatNumber(ms, 0)),
-                        QStringLiteral("<= %1 ms").arg(startupTargetMs), ms <= startupTargetMs);
+    const double ms = int(times.size()) == startupRuns ? median(times) : NAN;
+    note(QStringLiteral("median %1 ms").arg(number(ms, 1)));
+    QJsonArray runs;
+    for (const double t : times)
+        runs.append(t);
+    report->add({QStringLiteral("start-up to the window shown"),
+                 QStringLiteral("MARLUNE_EXIT_WHEN_SHOWN=1 marlune, median of %1").arg(startupRuns),
+                 QStringLiteral("%1 ms").arg(number(ms, 0)), QString(), QString(),
+                 QStringLiteral("<= %1 ms").arg(startupTargetMs), judge(ms, ms <= startupTargetMs),
+                 QJsonObject{{QStringLiteral("runsMs"), runs}}});
 }
 
-// One transfer through the window, for a parent that measures this process from outside.
-int windowChild(const QStringList& args)
+void describeMethod(Report* report, const Machine& machine, const QString& loadAtEnd,
+                    double minutes)
 {
-    if (args.size() != 4)
-        return 2;
-    const bool send = args[0] == QLatin1String("send");
-    // Looks for the end only now and then, so that the looking costs next to no CPU itself.
-    WindowRig window(args[1], 250);
-    bool ok = false;
-    if (send)
-        ok = window.send(args[2]);
-    else {
-        // The far end is in another process: once all but a tail arrived, the tail is given a
-        // moment to come too.
-        QElapsedTimer sinceNearlyAll;
-        const std::int64_t bytes = args[3].toLongLong();
-        ok = window.startReceive(args[2]) && window.finishReceive(
-                                                 bytes,
-                                                 [&] {
-                                                     if (!sinceNearlyAll.isValid())
-                                                         sinceNearlyAll.start();
-                                                     return sinceNearlyAll.elapsed() > 200;
-                                                 },
-                                                 transferTimeoutMs);
-    }
-    if (!ok)
-        std::fprintf(stderr, "window %s failed: %s\n", qPrintable(args[0]),
-                     qPrintable(window.errors()));
-    return ok ? 0 : 1;
+    report->setMachine(machine);
+    report->addHeader(QStringLiteral("Machine"), machine.describe());
+    report->addHeader(
+        QStringLiteral("Date"),
+        QStringLiteral("%1, run time %2 minutes, 1-minute load average %3 at the start, %4 at "
+                       "the end")
+            .arg(machine.date, number(minutes, 1), machine.load, loadAtEnd));
+    report->addHeader(
+        QStringLiteral("Far end"),
+        QStringLiteral("compiled pty thread on the master side of a raw pseudo-terminal (the "
+                       "program opens the slave as its port); unpaced for throughput and memory, "
+                       "paced %1 B/s in 1 ms steps for CPU; the same far end serves the program "
+                       "and the baseline")
+            .arg(thousands(pacedBytesPerSecond)));
+    report->addHeader(QStringLiteral("Baseline"),
+                      QStringLiteral("the kernel path: blocking 64 KiB read/write loops on the "
+                                     "slave, set raw at the row's speed (what stty, then dd, cat "
+                                     "or head -c do)"));
+    report->addHeader(
+        QStringLiteral("Throughput"),
+        QStringLiteral(
+            "%1 MiB a run, every byte checked against the pattern; baseline and program runs "
+            "alternate, %2 of each; figures are medians (range of the runs in brackets), ratio "
+            "= program median / baseline median; MB/s = 10^6 bytes/s from the start (command "
+            "started, button clicked, port opened) to the far end taking the last byte (send) "
+            "or the file closed (receive); a run still going after %3 s is stopped with the "
+            "program's own stop (button, SIGTERM) and counts the bytes that arrived intact")
+            .arg(throughputBytes / mib)
+            .arg(throughputRuns)
+            .arg(runLimitMs / 1000));
+    report->addHeader(
+        QStringLiteral("CPU"),
+        QStringLiteral(
+            "user + system time of the program's own process, from /proc/PID/stat in "
+            "%1 ms ticks; the window runs in a process of its own for this (marlune_bench "
+            "--window: the same window, driven by its buttons)")
+            .arg(ChildProcess::cpuTickNs() / 1'000'000));
+    report->addHeader(
+        QStringLiteral("Memory"),
+        QStringLiteral("peak resident set (VmHWM) of the program's own process (the "
+                       "window's as for CPU) in the large transfer, minus that in the "
+                       "small one"));
+}
+
+// Qt's offscreen platform and font lookup say these on every window; they mean nothing here and
+// would bury the progress lines.
+void quietKnownNoise(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const QString text = message.trimmed();
+    if (text.startsWith(QLatin1String("OpenType support missing")) ||
+        text.startsWith(QLatin1String("This plugin does not support propagateSizeHints")))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 } // namespace
@@ -655,41 +560,41 @@ int main(int argc, char* argv[])
         ::setenv("XDG_CONFIG_HOME", qPrintable(dir.path() + QStringLiteral("/config")), 1);
         ::setenv("MARLUNE_BENCH_CONFIG", "1", 1);
     }
+    qInstallMessageHandler(quietKnownNoise);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (!args.isEmpty() && args[0] == QLatin1String("--window"))
-        return windowChild(args.mid(1));
+        return runWindowProcess(args.mid(1));
 
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::int64_t begun = monotonicNs();
+    const Machine machine = Machine::thisOne();
     Setup setup;
     setup.dir = dir.path();
     setup.self = QCoreApplication::applicationFilePath();
+    setup.marlune = QStringLiteral(MARLUNE_EXECUTABLE);
     setup.log = setup.file("children.log");
-    // `--only NAME` runs one part, for working on it.
-    const QString only = args.value(args.indexOf(QStringLiteral("--only")) + 1);
+    const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
     const auto wanted = [&](const char* part) {
-        return args.indexOf(QStringLiteral("--only")) < 0 || only == QLatin1String(part);
+        return onlyAt < 0 || args.value(onlyAt + 1) == QLatin1String(part);
     };
-    Results results;
+    Report report;
     if (wanted("throughput"))
-        measureThroughput(setup, &results);
+        measureThroughput(setup, &report);
     if (wanted("cpu"))
-        measureCpu(setup, &results);
+        measureCpu(setup, &report);
     if (wanted("memory"))
-        measureMemory(setup, &results);
+        measureMemory(setup, &report);
     if (wanted("startup"))
-        measureStartup(setup, &results);
+        measureStartup(setup, &report);
+    describeMethod(&report, machine, Machine::loadAverage(), (monotonicNs() - begun) / 60e9);
 
-    const QString model = cpuModel();
-    const int cores = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
-    const double minutes = (monotonicNs() - begun) / 60e9;
-    results.print();
-    std::printf("\n%s, %d cores; %.1f minutes.\n", qPrintable(model), cores, minutes);
+    std::printf("\n%s", qPrintable(report.markdown()));
     const QString json = QCoreApplication::applicationDirPath() + QStringLiteral("/results.json");
-    if (results.writeJson(json, QJsonObject{{QStringLiteral("cpu"), model},
-                                            {QStringLiteral("cores"), cores},
-                                            {QStringLiteral("minutes"), minutes}}))
-        std::printf("Written to %s\n", qPrintable(json));
-    return results.allMet() ? 0 : 1;
+    QFile out(json);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+        out.write(QJsonDocument(report.json()).toJson()) > 0)
+        std::fprintf(stderr, "Written to %s\n", qPrintable(json));
+    else
+        std::fprintf(stderr, "Could not write %s\n", qPrintable(json));
+    return report.allMet() ? 0 : 1;
 }

@@ -1,17 +1,35 @@
 #include "windowrig.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 
-WindowRig::WindowRig(const QString& device, int tickMs)
+namespace {
+
+// Past its last whole block a reception may hold a tail until the stop; a file that has not
+// grown for this long, once the far end is done, has all it will get before the stop.
+constexpr int stillMs = 1000;
+
+} // namespace
+
+WindowRig::WindowRig(const QString& device, int baud, int tickMs)
+    // The device COM2 stands for, as `--com2 DEVICE` gives it.
     : m_tickMs(tickMs), m_form(m_dialog, m_messages, {{2, device}})
 {
-    m_form.findChild<QRadioButton*>(QStringLiteral("Buart7"))->click(); // 115200
     m_form.show();
+    click(QStringLiteral("SPort1")); // COM2
+    const QString caption = QString::number(baud);
+    for (auto* button : m_form.findChildren<QRadioButton*>()) {
+        if (button->objectName().startsWith(QLatin1String("Buart")) && button->text() == caption)
+            button->click();
+    }
+    // Label1 shows the port number, Label2 the line settings the port took.
+    m_ready = text(QStringLiteral("Label1")) == QLatin1String("2") &&
+              text(QStringLiteral("Label2")).startsWith(caption + QLatin1Char(','));
 }
 
 QString WindowRig::errors() const
@@ -22,8 +40,28 @@ QString WindowRig::errors() const
     return texts.join(QLatin1Char('\n'));
 }
 
-template <typename Done> bool WindowRig::runUntil(Done done, int timeoutMs)
+void WindowRig::click(const QString& name)
 {
+    if (auto* button = m_form.findChild<QAbstractButton*>(name))
+        button->click();
+}
+
+bool WindowRig::isShown(const QString& name) const
+{
+    const auto* widget = m_form.findChild<QWidget*>(name);
+    return widget && widget->isVisible();
+}
+
+QString WindowRig::text(const QString& name) const
+{
+    const auto* label = m_form.findChild<QLabel*>(name);
+    return label ? label->text() : QString();
+}
+
+bool WindowRig::runUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    if (done())
+        return true;
     QEventLoop loop;
     QTimer tick;
     tick.setSingleShot(true);
@@ -34,63 +72,62 @@ template <typename Done> bool WindowRig::runUntil(Done done, int timeoutMs)
     bool finished = false;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         lateness.push_back(armed.nsecsElapsed() / 1e6 - m_tickMs);
-        if (done() || !m_messages.errors.empty()) {
-            finished = done();
-            loop.quit();
-            return;
-        }
-        if (total.elapsed() > timeoutMs) {
+        finished = done();
+        if (finished || !m_messages.errors.empty() || total.elapsed() > timeoutMs) {
             loop.quit();
             return;
         }
         armed.start();
         tick.start(m_tickMs);
     });
-    if (done())
-        return true;
     armed.start();
     tick.start(m_tickMs);
     loop.exec();
-    return finished && m_messages.errors.empty();
+    return finished;
 }
 
-bool WindowRig::send(const QString& path)
+WindowRig::Outcome WindowRig::send(const QString& path, int limitMs)
 {
     m_dialog.answers.push_back(path);
-    m_form.Command1_Click();
-    return m_messages.errors.empty() && runUntil([this] { return !sending(); }, 600'000);
+    click(QStringLiteral("Command1"));
+    // "Send Cancel" shows while a send runs.
+    if (!m_messages.errors.empty() || !isShown(QStringLiteral("Command2")))
+        return Outcome::Failed;
+    const bool ended = runUntil([this] { return !isShown(QStringLiteral("Command2")); }, limitMs);
+    if (!m_messages.errors.empty())
+        return Outcome::Failed;
+    if (ended)
+        return Outcome::Done;
+    click(QStringLiteral("Command2"));
+    return Outcome::Cut;
 }
 
 bool WindowRig::startReceive(const QString& path)
 {
+    m_receivePath = path;
     m_dialog.answers.push_back(path);
-    m_messages.okAnswers.push_back(true);
-    m_form.Command3_Click();
-    return receiving();
+    click(QStringLiteral("Command3"));
+    // "Stop Receive " shows while a reception runs.
+    return m_messages.errors.empty() && isShown(QStringLiteral("Command4"));
 }
 
-bool WindowRig::finishReceive(std::int64_t bytes, const std::function<bool()>& farEndDone,
-                              int timeoutMs)
+WindowRig::Outcome WindowRig::finishReceive(std::int64_t bytes,
+                                            const std::function<bool()>& farEndDone, int limitMs)
 {
-    // A tail shorter than a block waits for the stop.
-    const bool arrived =
-        runUntil([&] { return receivedCount() > bytes - FileReceiver::blockSize && farEndDone(); },
-                 timeoutMs);
-    m_form.Command4_Click();
-    return arrived && m_messages.errors.empty() && receivedCount() == bytes;
-}
-
-bool WindowRig::sending() const
-{
-    return !m_form.findChild<QPushButton*>(QStringLiteral("Command2"))->isHidden();
-}
-
-bool WindowRig::receiving() const
-{
-    return !m_form.findChild<QPushButton*>(QStringLiteral("Command4"))->isHidden();
-}
-
-std::int64_t WindowRig::receivedCount() const
-{
-    return m_form.findChild<QLabel*>(QStringLiteral("Label7"))->text().toLongLong();
+    // The file tells how far the reception got: the count on screen follows only now and then.
+    std::int64_t lastSize = -1;
+    QElapsedTimer sinceGrown;
+    const auto over = [&] {
+        const std::int64_t size = QFileInfo(m_receivePath).size();
+        if (size != lastSize) {
+            lastSize = size;
+            sinceGrown.start();
+        }
+        return size >= bytes || (size > 0 && farEndDone() && sinceGrown.elapsed() >= stillMs);
+    };
+    const bool ended = runUntil(over, limitMs);
+    click(QStringLiteral("Command4"));
+    if (!m_messages.errors.empty() || isShown(QStringLiteral("Command4")))
+        return Outcome::Failed;
+    return ended ? Outcome::Done : Outcome::Cut;
 }
