@@ -81,13 +81,13 @@ private slots:
         QTest::newRow("minutes") << duration(65) << "1:05";
         QTest::newRow("hours") << duration(3723) << "1:02:03";
         QTest::newRow("sending") << sending(2048, 75) << "Sending at 2.00 KiB/s, 1:15 left";
-        QTest::newRow("receiving") << receiving(100, 2) << "Receiving at 100 B/s, last byte 2 s ago";
+        QTest::newRow("receiving")
+            << receiving(100, 2) << "Receiving at 100 B/s, last byte 2 s ago";
         QTest::newRow("summary")
             << summary(Direction::Sent, 10240, 2000, "ab12")
             << "Sent 10240 bytes in 2.0 s, 5.00 KiB/s on average\nSHA-256 ab12";
-        QTest::newRow("long reception")
-            << summary(Direction::Received, 0, 61'000, "e3b0")
-            << "Received 0 bytes in 1:01\nSHA-256 e3b0";
+        QTest::newRow("long reception") << summary(Direction::Received, 0, 61'000, "e3b0")
+                                        << "Received 0 bytes in 1:01\nSHA-256 e3b0";
     }
 
     void texts()
