@@ -41,6 +41,9 @@ DeviceDialog::DeviceDialog(const DeviceChooser::Devices& devices, QWidget* paren
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("The device each port number stands for. Pick one present "
+                                    "and press \"Use for\", or type any path."),
+                                 this));
     layout->addWidget(m_list);
     layout->addWidget(m_empty);
     layout->addWidget(refreshButton, 0, Qt::AlignLeft);

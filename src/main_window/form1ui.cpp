@@ -185,7 +185,8 @@ void Form1Ui::createFrames()
 
     Frame2 = new QGroupBox(tr("Baud"), client);
     place(Frame2, QStringLiteral("Frame2"), 8160, 3240, 1215, 2415);
-    auto* frameStyle = new GroupBoxStyle(Frame1);
+    // Made after both frames, so it outlives them.
+    auto* frameStyle = new GroupBoxStyle(client);
     Frame1->setStyle(frameStyle);
     Frame2->setStyle(frameStyle);
     for (std::size_t i = 0; i < speeds.size(); ++i) {
