@@ -1,9 +1,11 @@
 // The main window as it comes up: layout, captions, menus, tab order and the port and speed
 // choice.
+#include "main_window/fittinglabel.h"
 #include "main_window/form1.h"
 #include "scriptedui.h"
 
 #include <QAction>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyleOptionButton>
 #include <QTest>
 
 #include <memory>
@@ -34,6 +37,12 @@ private slots:
     void portChoice();
     void speedChoice_data();
     void speedChoice();
+    void captionsFit_data();
+    void captionsFit();
+    void controlCaptionsFit();
+    void firstSpeedButtonClearsFrameBorder();
+    void returnPressesFocusedButton();
+    void tabEntersGroupsAtSelectedButton();
 
 private:
     template <typename T> T* control(const char* name)
@@ -263,6 +272,144 @@ void TestForm1::speedChoice()
     for (auto* b : control<QGroupBox>("Frame2")->findChildren<QRadioButton*>())
         checked += b->isChecked() ? 1 : 0;
     QCOMPARE(checked, 1);
+}
+
+void TestForm1::captionsFit_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Open File:") << "Label6"
+                                << "Open File:";
+    QTest::newRow("Save File:") << "Label6"
+                                << " Save File:";
+    QTest::newRow("Sum: of 10 digits") << "Label5"
+                                       << "Sum: 1234567890";
+    QTest::newRow("sent count of 10 digits") << "Label4"
+                                             << " 1234567890";
+    QTest::newRow("received count of 10 digits") << "Label7"
+                                                 << "1234567890";
+}
+
+void TestForm1::captionsFit()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    auto* label = m_form->findChild<FittingLabel*>(name);
+    QVERIFY(label);
+    const QRect geometry = label->geometry();
+    label->setText(text);
+
+    // The font the window resolved, then faces wider than it: DejaVu Sans, the widest sans
+    // serif Debian installs by default, and a face spread out further still.
+    QFont dejaVu(QStringLiteral("DejaVu Sans"));
+    dejaVu.setPointSizeF(label->font().pointSizeF());
+    QFont spread = dejaVu;
+    spread.setLetterSpacing(QFont::PercentageSpacing, 140);
+    for (const QFont& font : {label->font(), dejaVu, spread}) {
+        label->setFont(font);
+        // Drawn whole, within the label's own width.
+        QCOMPARE(label->shownText(), text);
+        const qreal drawn = QFontMetricsF(label->fittedFont()).horizontalAdvance(text);
+        QVERIFY2(drawn <= label->contentsRect().width(),
+                 qPrintable(QStringLiteral("%1 in %2: %3 > %4")
+                                .arg(text, QFontInfo(font).family())
+                                .arg(drawn)
+                                .arg(label->contentsRect().width())));
+        QVERIFY(label->fittedFont().pointSizeF() >= FittingLabel::smallestPoints);
+        QCOMPARE(label->font(), font);
+        QCOMPARE(label->geometry(), geometry);
+    }
+}
+
+void TestForm1::controlCaptionsFit()
+{
+    // Buttons and frames keep their captions inside, in the font the window resolved and in
+    // DejaVu Sans, the widest sans serif Debian installs by default.
+    QWidget* client = m_form->centralWidget();
+    QFont dejaVu(QStringLiteral("DejaVu Sans"));
+    dejaVu.setPointSizeF(client->font().pointSizeF());
+    for (const QFont& font : {client->font(), dejaVu}) {
+        client->setFont(font);
+        const QString family = QFontInfo(font).family();
+        for (auto* button : client->findChildren<QPushButton*>()) {
+            const int width = button->fontMetrics().horizontalAdvance(button->text());
+            QVERIFY2(width + 8 <= button->width(), qPrintable(button->objectName() + family));
+        }
+        for (auto* option : client->findChildren<QRadioButton*>()) {
+            QStyleOptionButton opt;
+            opt.initFrom(option);
+            opt.text = option->text();
+            const QRect text =
+                option->style()->subElementRect(QStyle::SE_RadioButtonContents, &opt, option);
+            QVERIFY2(text.left() + option->fontMetrics().horizontalAdvance(option->text()) <=
+                         option->width(),
+                     qPrintable(option->objectName() + family));
+        }
+        for (auto* frame : client->findChildren<QGroupBox*>()) {
+            QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) + 4 <= frame->width(),
+                     qPrintable(frame->objectName() + family));
+        }
+    }
+}
+
+void TestForm1::firstSpeedButtonClearsFrameBorder()
+{
+    // Where the frame's top border runs, as drawn: the first row, down a column right of the
+    // title and of every caption, that differs from the background above the frame.
+    auto* frame = control<QGroupBox>("Frame2");
+    auto* first = control<QRadioButton>("Buart0");
+    const QImage image = frame->grab().toImage();
+    const int x = frame->width() - 4;
+    int border = -1;
+    for (int y = 1; y < image.height() && border < 0; ++y) {
+        if (image.pixel(x, y) != image.pixel(x, 0))
+            border = y;
+    }
+    QVERIFY(border >= 0);
+    QStyleOptionButton opt;
+    opt.initFrom(first);
+    const QRect indicator =
+        first->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &opt, first);
+    QVERIFY2(first->y() + indicator.top() > border + 1,
+             qPrintable(QStringLiteral("indicator at %1, border at %2")
+                            .arg(first->y() + indicator.top())
+                            .arg(border)));
+}
+
+void TestForm1::returnPressesFocusedButton()
+{
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    auto* send = control<QPushButton>("Command1");
+    send->setFocus();
+    QTest::keyClick(send, Qt::Key_Return);
+    QCOMPARE(m_dialog.opens, 1);
+    auto* receive = control<QPushButton>("Command3");
+    receive->setFocus();
+    QTest::keyClick(receive, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(m_dialog.saves, 1);
+}
+
+void TestForm1::tabEntersGroupsAtSelectedButton()
+{
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    const auto tabFrom = [&](const char* name) {
+        control<QWidget>(name)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    };
+    // COM2 and 9600 are selected at the start.
+    QCOMPARE(tabFrom("Command1"), QStringLiteral("SPort1"));
+    QCOMPARE(tabFrom("SPort1"), QStringLiteral("Buart3"));
+    QTest::mouseClick(control<QRadioButton>("SPort0"), Qt::LeftButton);
+    QTest::mouseClick(control<QRadioButton>("Buart6"), Qt::LeftButton);
+    QCOMPARE(tabFrom("Command1"), QStringLiteral("SPort0"));
+    QCOMPARE(tabFrom("SPort0"), QStringLiteral("Buart6"));
+    // The arrow keys move within the group and select as they go.
+    QTest::keyClick(control<QRadioButton>("Buart6"), Qt::Key_Down);
+    QVERIFY(control<QRadioButton>("Buart7")->isChecked());
+    QCOMPARE(tabFrom("SPort0"), QStringLiteral("Buart7"));
 }
 
 QTEST_MAIN(TestForm1)

@@ -6,8 +6,10 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -42,6 +44,7 @@ private slots:
     void windowGoesAwayMidSend_data();
     void windowGoesAwayMidSend();
     void secondSendFromMenuIsRefused();
+    void droppedFileIsSent();
 
 private:
     template <typename T = QWidget> T* control(const char* name) const
@@ -576,6 +579,41 @@ void TestSending::secondSendFromMenuIsRefused()
     QVERIFY(prefix + rest == bytes);
     QCOMPARE(m_pty->collectFor(100).size(), 0);
     QCOMPARE(m_messages.errors.size(), std::size_t(1));
+}
+
+void TestSending::droppedFileIsSent()
+{
+    const auto drop = [this](const QString& path) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(m_form.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_form.get(), &dropped);
+        QVERIFY(dropped.isAccepted());
+    };
+    // The same send as the menu's, with the dropped file instead of the dialog.
+    const QByteArray bytes = randomBytes(256 * 1024);
+    const QString path = writeFile(QStringLiteral("dropped.bin"), bytes);
+    drop(path);
+    QTRY_VERIFY(sending());
+    QCOMPARE(label("Label3")->text(), path);
+    const QByteArray prefix = m_pty->readExactly(4096);
+
+    // Refused during a send exactly as the menu's Send File is, with no dialog.
+    drop(writeFile(QStringLiteral("other.bin"), "not this one"));
+    QTRY_COMPARE(m_messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("already open")),
+             qPrintable(m_messages.errors.front().text));
+    QCOMPARE(m_dialog.opens, 0);
+    QVERIFY(sending());
+    QCOMPARE(label("Label3")->text(), path);
+
+    const QByteArray rest = m_pty->readExactly(bytes.size() - prefix.size());
+    QVERIFY(prefix + rest == bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
 }
 
 QTEST_MAIN(TestSending)

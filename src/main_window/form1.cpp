@@ -1,5 +1,6 @@
 #include "main_window/form1.h"
 
+#include "main_window/fittinglabel.h"
 #include "main_window/helpwindow.h"
 #include "platform/filedialog.h"
 #include "platform/messageservice.h"
@@ -42,7 +43,6 @@ Form1::Form1(FileDialog& dialog, MessageService& messages, const QMap<int, QStri
     : QMainWindow(parent), CDialog(dialog), m_messages(messages),
       m_receiveView(receiveViewIntervalMs, [this] { refreshReceiveView(); })
 {
-    m_ui.setupUi(this);
     // The window keeps the size of its client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
@@ -73,9 +73,13 @@ void Form1::connectControls()
     connect(m_ui.mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(m_ui.mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
 
+    connect(&m_sender, &FileSender::progress, &m_feedback, &TransferFeedback::sent);
     connect(&m_sender, &FileSender::progress, this, &Form1::onSendProgress);
+    connect(&m_sender, &FileSender::finished, &m_feedback, &TransferFeedback::sendFinished);
     connect(&m_sender, &FileSender::finished, this, &Form1::endSend);
+    connect(&m_sender, &FileSender::failed, &m_feedback, &TransferFeedback::sendFailed);
     connect(&m_sender, &FileSender::failed, this, &Form1::onSendFailed);
+    connect(&m_receiver, &FileReceiver::stored, &m_feedback, &TransferFeedback::stored);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
     connect(&m_receiver, &FileReceiver::failed, this, &Form1::onReceiveFailed);
 }
@@ -97,6 +101,7 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     MSComm1.setCommPort(portForRun.value_or(CommSettings::storedPort(m_store)));
     selectSPort(MSComm1.CommPort() - 1);
     m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
+    m_devices.refresh();
     MSComm1.setSettings(CommSettings::storedBaud(m_store));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
@@ -143,6 +148,7 @@ void Form1::SPort_Click(int index)
 {
     MSComm1.setCommPort(index == 0 ? 1 : 2);
     m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
+    m_devices.refresh();
 }
 
 void Form1::Buart_Click(int index)
@@ -154,9 +160,12 @@ void Form1::Buart_Click(int index)
 
 void Form1::Command1_Click()
 {
-    if (!CDialog.ShowOpen(this))
-        return;
-    const QString path = CDialog.FileName();
+    if (CDialog.ShowOpen(this))
+        sendFile(CDialog.FileName());
+}
+
+void Form1::sendFile(const QString& path)
+{
     QString error;
     switch (m_sender.start(path, &error)) {
     case FileSender::Start::PortRefused:
@@ -175,6 +184,7 @@ void Form1::Command1_Click()
     const qint64 length = m_sender.length();
     m_ui.Label5->setText(tr("Sum:") + signReserving(length));
     setProgressRange(length);
+    m_feedback.sendStarted(length);
     m_ui.Command1->setEnabled(false);
     m_ui.Command2->show();
     m_ui.Frame1->setEnabled(false);
@@ -197,7 +207,8 @@ void Form1::showSending(const QString& path)
 void Form1::Command2_Click()
 {
     // A cancel silences the line at once: what is still queued is thrown away.
-    m_sender.cancel();
+    const FileSender::Sent sent = m_sender.cancel();
+    m_feedback.sendCancelled(sent.bytes, sent.exact);
     endSend();
 }
 
@@ -271,13 +282,16 @@ void Form1::Command3_Click()
     m_ui.ProgressBar->hide();
     m_receiveView.cancel();
     m_ui.Label7->setText(QString::number(m_receiver.receivedCount()));
-    m_ui.text1->setPlainText(waitingText);
+    m_data.showMessage(waitingText);
+    m_feedback.receiveStarted();
 }
 
 void Form1::refreshReceiveView()
 {
     m_ui.Label7->setText(QString::number(m_receiver.receivedCount()));
-    m_ui.text1->setPlainText(TextPreview::fromBytes(m_receiver.lastBlock()));
+    const QByteArray block = m_receiver.lastBlock();
+    m_data.show(TextPreview::fromBytes(block, m_receiver.receivedCount() - block.size(),
+                                       m_receiver.isReceiving()));
 }
 
 void Form1::Command4_Click()
@@ -298,6 +312,7 @@ void Form1::finishReception()
     QString error;
     const bool ok = m_receiver.finish(&error);
     m_receiveView.flush();
+    m_feedback.receiveEnded();
     if (!ok)
         showError(error);
 }
@@ -305,7 +320,7 @@ void Form1::finishReception()
 void Form1::showReceiveIdle()
 {
     if (m_ui.text1->toPlainText() == waitingText)
-        m_ui.text1->clear();
+        m_data.showMessage(QString());
     m_ui.Command3->setEnabled(true);
     m_ui.Command4->hide();
     m_ui.Frame1->setEnabled(true);
@@ -316,6 +331,7 @@ void Form1::showReceiveIdle()
 void Form1::onReceiveFailed(const QString& message)
 {
     m_receiveView.flush();
+    m_feedback.receiveEnded();
     showReceiveIdle();
     showError(message);
 }
@@ -327,9 +343,9 @@ void Form1::showError(const QString& text)
 
 void Form1::loadFileIntoView(const QString& path)
 {
-    QString text;
-    if (TextPreview::fromFile(path, &text, nullptr))
-        m_ui.text1->setPlainText(text);
+    TextPreview::Preview preview;
+    if (TextPreview::fromFile(path, &preview, nullptr))
+        m_data.show(preview);
 }
 
 void Form1::mnuContents_Click()

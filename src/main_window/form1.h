@@ -1,7 +1,12 @@
 #pragma once
 
+#include "main_window/dataview.h"
+#include "main_window/deviceassignment.h"
+#include "main_window/filedroptarget.h"
 #include "main_window/form1ui.h"
+#include "main_window/optiongrouptabstop.h"
 #include "main_window/refreshthrottle.h"
+#include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
 #include "platform/qthelpviewer.h"
 #include "platform/serialport.h"
@@ -14,6 +19,7 @@
 
 #include <optional>
 
+class DeviceChooser;
 class FileDialog;
 class HelpViewer;
 class HelpWindow;
@@ -36,8 +42,9 @@ public:
                    std::optional<int> portForRun = std::nullopt, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Tests stand in for the platform's help viewer.
+    // Tests stand in for the platform's help viewer and device dialog.
     void setHelpViewer(HelpViewer& viewer) { m_help = &viewer; }
+    void setDeviceChooser(DeviceChooser& chooser) { m_devices.setChooser(chooser); }
 
     // The click handlers, also reached through the menu.
     void Command1_Click();
@@ -60,6 +67,8 @@ private:
     void selectSPort(int index);
     void selectBuart(int index);
 
+    // Sends the file the user picked or dropped on the window.
+    void sendFile(const QString& path);
     void showSending(const QString& path);
     // The idle arrangement after a send, however it ended.
     void endSend();
@@ -81,7 +90,7 @@ private:
     void loadFileIntoView(const QString& path);
     void setProgressRange(qint64 length);
 
-    Form1Ui m_ui;
+    Form1Ui m_ui{this};
     FileDialog& CDialog;
     MessageService& m_messages;
     QtHelpViewer m_platformHelp;
@@ -94,6 +103,12 @@ private:
     FileReceiver m_receiver{MSComm1};
     // Received data is shown at a bounded rate, so a fast line never stalls the window.
     RefreshThrottle m_receiveView;
+    DataView m_data{*m_ui.text1};
+    TransferFeedback m_feedback{*m_ui.transferStatus, *m_ui.transferDetail};
+    DeviceAssignment m_devices{MSComm1, m_store, m_messages, *m_ui.portDevice, *m_ui.Frame1, *this};
+    OptionGroupTabStop m_portTabStop{m_ui.portButtons()};
+    OptionGroupTabStop m_speedTabStop{m_ui.speedButtons()};
+    FileDropTarget m_drop{*this, [this](const QString& path) { sendFile(path); }};
     // The progress bar counts in int; long files are counted in units of 2^shift bytes.
     int m_progressShift = 0;
 };

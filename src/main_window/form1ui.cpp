@@ -1,7 +1,11 @@
 #include "main_window/form1ui.h"
 
+#include "main_window/fittinglabel.h"
+#include "main_window/groupboxstyle.h"
+
 #include <QAction>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMainWindow>
@@ -10,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 
 #include <algorithm>
 #include <utility>
@@ -52,6 +57,7 @@ void Form1Ui::setupUi(QMainWindow* form)
     form->setWindowTitle(QStringLiteral("Marlune DownLoad File And Bckup File"));
     createMenus(form);
     createControls();
+    createStatusBar(form);
     arrangeTabOrder();
 }
 
@@ -59,6 +65,16 @@ int Form1Ui::twips(int value) const
 {
     // 15 twips to the pixel at 96 dots per inch, scaled to the screen's logical resolution.
     return qRound(value / 15.0 * m_form->logicalDpiX() / 96.0);
+}
+
+QList<QAbstractButton*> Form1Ui::portButtons() const
+{
+    return {SPort.begin(), SPort.end()};
+}
+
+QList<QAbstractButton*> Form1Ui::speedButtons() const
+{
+    return {Buart.begin(), Buart.end()};
 }
 
 void Form1Ui::createMenus(QMainWindow* form)
@@ -85,15 +101,20 @@ void Form1Ui::createControls()
     client = new QWidget(m_form);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(twips(clientWidth), twips(clientHeight));
+    // Controls without a font of their own take the form's, for which the layout's sizes are
+    // made.
+    client->setFont(msSansSerif(8.25));
     m_form->setCentralWidget(client);
 
     const auto button = [&](const char* name, const QString& caption, int top) {
         auto* b = new QPushButton(caption, client);
         place(b, QLatin1String(name), 240, top, 1455, 615);
+        // Return presses the button that has the focus, as Space does.
+        b->setAutoDefault(true);
         return b;
     };
     const auto label = [&](const char* name, int left, int top, int width, int height) {
-        auto* l = new QLabel(client);
+        auto* l = new FittingLabel(client);
         place(l, QLatin1String(name), left, top, width, height);
         l->setTextFormat(Qt::PlainText);
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -164,10 +185,50 @@ void Form1Ui::createFrames()
 
     Frame2 = new QGroupBox(tr("Baud"), client);
     place(Frame2, QStringLiteral("Frame2"), 8160, 3240, 1215, 2415);
+    // Made after both frames, so it outlives them.
+    auto* frameStyle = new GroupBoxStyle(client);
+    Frame1->setStyle(frameStyle);
+    Frame2->setStyle(frameStyle);
     for (std::size_t i = 0; i < speeds.size(); ++i) {
         Buart[i] = new QRadioButton(QLatin1String(speeds[i].caption), Frame2);
         place(Buart[i], QStringLiteral("Buart%1").arg(i), 120, 240 + 240 * int(i), 975, 255);
     }
+}
+
+void Form1Ui::createStatusBar(QMainWindow* form)
+{
+    statusBar = form->statusBar();
+    statusBar->setObjectName(QStringLiteral("statusBar"));
+    // The window keeps its size; nothing to drag.
+    statusBar->setSizeGripEnabled(false);
+    // Two rows: how a transfer goes (or went) with the port's device at the right, then the
+    // checksum of the last one, which needs the whole width.
+    auto* panel = new QWidget(statusBar);
+    auto* rows = new QGridLayout(panel);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setVerticalSpacing(0);
+    const auto line = [&](const char* name) {
+        auto* l = new QLabel(panel);
+        l->setObjectName(QLatin1String(name));
+        l->setTextFormat(Qt::PlainText);
+        // A checksum is there to be copied.
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // Each row keeps its height when empty, and no text can widen the window.
+        l->setMinimumHeight(l->fontMetrics().lineSpacing());
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        return l;
+    };
+    transferStatus = line("transferStatus");
+    transferDetail = line("transferDetail");
+    portDevice = new QPushButton(panel);
+    portDevice->setObjectName(QStringLiteral("portDevice"));
+    portDevice->setFocusPolicy(Qt::TabFocus);
+    portDevice->setAutoDefault(true);
+    rows->addWidget(transferStatus, 0, 0);
+    rows->addWidget(portDevice, 0, 1);
+    rows->addWidget(transferDetail, 1, 0, 1, 2);
+    rows->setColumnStretch(0, 1);
+    statusBar->addWidget(panel, 1);
 }
 
 void Form1Ui::arrangeTabOrder()

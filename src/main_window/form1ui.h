@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <array>
 
+class QAbstractButton;
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -13,11 +15,14 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QStatusBar;
 class QWidget;
+class FittingLabel;
 
 // The window's controls as a form designer would lay them out: every control with its name,
-// caption, place and size (in twips, at the screen's resolution), font, colour and tab order, and
-// the two menus. No behaviour: the window connects what the controls do.
+// caption, place and size (in twips, at the screen's resolution), font, colour and tab order, the
+// two menus, and the status bar below the client area. No behaviour: the window connects what the
+// controls do.
 class Form1Ui
 {
 public:
@@ -42,10 +47,16 @@ public:
     static constexpr int clientWidth = 9660;
     static constexpr int clientHeight = 6720;
 
+    Form1Ui() = default;
+    explicit Form1Ui(QMainWindow* form) { setupUi(form); }
+
     // Builds the controls and menus on `form`, which owns them from then on.
     void setupUi(QMainWindow* form);
     // Twips to device-independent pixels at the form's screen resolution.
     int twips(int value) const;
+    // The option groups: SPort, Buart.
+    QList<QAbstractButton*> portButtons() const;
+    QList<QAbstractButton*> speedButtons() const;
 
     QWidget* client = nullptr;
     QPushButton* Command1 = nullptr;
@@ -56,13 +67,13 @@ public:
     QGroupBox* Frame2 = nullptr;
     std::array<QRadioButton*, 2> SPort{};
     std::array<QRadioButton*, speeds.size()> Buart{};
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* Label7 = nullptr;
+    FittingLabel* Label1 = nullptr;
+    FittingLabel* Label2 = nullptr;
+    FittingLabel* Label3 = nullptr;
+    FittingLabel* Label4 = nullptr;
+    FittingLabel* Label5 = nullptr;
+    FittingLabel* Label6 = nullptr;
+    FittingLabel* Label7 = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QPlainTextEdit* text1 = nullptr;
 
@@ -74,11 +85,19 @@ public:
     QMenu* mnuHelp = nullptr;
     QAction* mnuContents = nullptr;
 
+    // How a transfer goes, or how the last one went, with the checksum below; and the device the
+    // selected port stands for.
+    QStatusBar* statusBar = nullptr;
+    QLabel* transferStatus = nullptr;
+    QLabel* transferDetail = nullptr;
+    QPushButton* portDevice = nullptr;
+
 private:
     void createMenus(QMainWindow* form);
     void createControls();
     void createViewAndBar();
     void createFrames();
+    void createStatusBar(QMainWindow* form);
     // Names the control and puts it where the layout says, in twips.
     void place(QWidget* widget, const QString& name, int left, int top, int width,
                int height) const;
