@@ -28,7 +28,7 @@ const QString waitingText = QStringLiteral("Waitting Receive...");
 // At most this often (twice a second) the count and the view follow a reception. Laying out and
 // painting a block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and
 // on a slow line that must stay a small share of the CPU.
-constexpr int receiveViewIntervalMs = 500;
+constexpr int receiveViewIntervalMs = 1000;
 
 // Counts of a send keep a place for a sign: " 1024".
 QString signReserving(qint64 value)

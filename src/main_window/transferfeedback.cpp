@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int refreshIntervalMs = 500;
+constexpr int refreshIntervalMs = 1000;
 
 } // namespace
 

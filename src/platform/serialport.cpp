@@ -9,6 +9,8 @@ namespace {
 // large pieces, and the event loop still gets its turn between them.
 constexpr std::size_t readPiece = 64 * 1024;
 constexpr qint64 readBudget = 1024 * 1024;
+// A read at least this large found the system's buffer full or nearly so.
+constexpr qint64 fullRead = 2048;
 // Received bytes nobody takes pile up to here; past it, reading waits and the system holds the
 // rest (pausing a device that honours flow control, or making it wait).
 constexpr qint64 inputLimit = 4 * 1024 * 1024;
@@ -18,7 +20,7 @@ constexpr qint64 inputLimit = 4 * 1024 * 1024;
 char* SerialPort::InputBuffer::reserve(std::size_t wanted)
 {
     if (begin == end) {
-        begin = end = 0;
+        clear();
     } else if (begin > 0 && bytes.size() - end < wanted) {
         std::memmove(bytes.data(), bytes.data() + begin, end - begin);
         end -= begin;
@@ -31,18 +33,29 @@ char* SerialPort::InputBuffer::reserve(std::size_t wanted)
 
 QByteArray SerialPort::InputBuffer::take(qint64 count)
 {
-    const auto n = static_cast<std::size_t>(std::clamp<qint64>(count, 0, size()));
-    QByteArray taken(bytes.data() + begin, static_cast<qsizetype>(n));
-    begin += n;
-    if (begin == end)
-        begin = end = 0;
+    const QByteArray taken = view().first(std::clamp<qint64>(count, 0, size())).toByteArray();
+    drop(taken.size());
     return taken;
+}
+
+void SerialPort::InputBuffer::drop(qint64 count)
+{
+    begin += static_cast<std::size_t>(std::clamp<qint64>(count, 0, size()));
+    if (begin == end)
+        clear();
 }
 
 SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
     m_receiveTimer.setSingleShot(true);
-    connect(&m_receiveTimer, &QTimer::timeout, this, [this] { raiseReceiveEvents(true); });
+    m_receiveTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_receiveTimer, &QTimer::timeout, this, [this] {
+        raiseReceiveEvents(true);
+        // Bytes a handler left because they were not old enough yet (the timer may come a
+        // little early) get their turn later; bytes it refused at their age wait for more.
+        if (inputAgeMs() < m_receiveTimeoutMs)
+            armReceiveTimer();
+    });
     m_drainTimer.setSingleShot(true);
     m_drainTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_drainTimer, &QTimer::timeout, this, &SerialPort::checkDrained);
@@ -237,6 +250,13 @@ QByteArray SerialPort::Input()
     return taken;
 }
 
+void SerialPort::dropInput(qint64 count)
+{
+    m_input.drop(count);
+    if (PortOpen() && m_input.size() < inputLimit)
+        m_device.watchReading(true);
+}
+
 void SerialPort::discardInput()
 {
     m_input.clear();
@@ -254,42 +274,59 @@ void SerialPort::fetchPending()
 
 void SerialPort::readArrived()
 {
-    if (!readFromDevice(readBudget))
-        return;
-    raiseReceiveEvents(false);
+    // A fast source fills the system's receive buffer (4 KiB) faster than we take it: after the
+    // handlers had their turn, it has refilled meanwhile, and reading again saves a wait for the
+    // next wake-up. A slow line brings a few bytes at a time and is read once a wake-up.
+    for (qint64 total = 0; total < readBudget;) {
+        const qint64 got = readOnce();
+        if (got < 0)
+            return;
+        if (got == 0)
+            break;
+        total += got;
+        raiseReceiveEvents(false);
+        if (got < fullRead || !PortOpen())
+            break;
+    }
     armReceiveTimer();
+}
+
+qint64 SerialPort::readOnce()
+{
+    if (m_input.size() >= inputLimit) {
+        m_device.watchReading(false); // Input or discardInput makes room again
+        return 0;
+    }
+    char* room = m_input.reserve(readPiece);
+    QString why;
+    const qint64 got = m_device.read(room, readPiece, &why);
+    if (got < 0) {
+        lose(why);
+        return -1;
+    }
+    if (got > 0 && m_input.size() == 0)
+        m_input.since.start();
+    m_input.end += static_cast<std::size_t>(got);
+    return got;
 }
 
 bool SerialPort::readFromDevice(qint64 budget)
 {
-    qint64 total = 0;
-    while (PortOpen() && total < budget) {
-        if (m_input.size() >= inputLimit) {
-            m_device.watchReading(false); // Input or discardInput makes room again
+    for (qint64 total = 0; PortOpen() && total < budget;) {
+        const qint64 got = readOnce();
+        if (got <= 0)
             break;
-        }
-        char* room = m_input.reserve(readPiece);
-        QString why;
-        const qint64 got = m_device.read(room, readPiece, &why);
-        if (got < 0) {
-            lose(why);
-            return false;
-        }
-        m_input.end += static_cast<std::size_t>(got);
         total += got;
-        // A short read took everything there was; asking again would only find nothing.
-        if (got < qint64(readPiece))
-            break;
     }
     return PortOpen();
 }
 
 void SerialPort::armReceiveTimer()
 {
-    const qint64 waiting = m_input.size();
-    if (m_receiveTimeoutMs > 0 && waiting > 0 && waiting < m_rThreshold &&
-        !m_receiveTimer.isActive())
-        m_receiveTimer.start(m_receiveTimeoutMs);
+    if (m_receiveTimeoutMs > 0 && m_input.size() > 0 && !m_receiveTimer.isActive()) {
+        m_receiveTimer.start(
+            static_cast<int>(std::max<qint64>(0, m_receiveTimeoutMs - inputAgeMs())));
+    }
 }
 
 void SerialPort::scheduleRaise()

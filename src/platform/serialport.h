@@ -5,6 +5,8 @@
 #include "platform/serialdevice.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -17,7 +19,7 @@
 //
 // What arrives is read as it arrives, into the port's own buffer, so nothing waits in the system
 // (where a hang-up throws unread input away) longer than one turn of the event loop. OnComm
-// tells when RThreshold bytes wait there, or, with a receive timeout set, when fewer have waited
+// tells when RThreshold bytes wait there, or, with a receive timeout set, when bytes have waited
 // that long. Everything runs on the thread that owns the object and reports through signals.
 class SerialPort : public QObject
 {
@@ -81,10 +83,17 @@ public:
     // Waiting bytes that raise OnComm; 0 raises none.
     int RThreshold() const { return m_rThreshold; }
     void setRThreshold(int threshold);
-    // Fewer than RThreshold bytes that have waited `ms` raise OnComm too; 0 never.
+    // Bytes that have waited `ms` untaken raise OnComm too, however few; 0 never.
     void setReceiveTimeout(int ms) { m_receiveTimeoutMs = ms < 0 ? 0 : ms; }
+    // How long the oldest byte waiting has waited, in milliseconds; 0 when none waits.
+    qint64 inputAgeMs() const { return m_input.since.isValid() ? m_input.since.elapsed() : 0; }
     // Removes up to InputLen bytes, oldest first. Empty while the port is closed.
     QByteArray Input();
+    // The bytes waiting, oldest first, without taking them: for a reader that writes them
+    // straight from the port's buffer. Valid until the next call that reads or takes input.
+    QByteArrayView waitingInput() const { return m_input.view(); }
+    // Takes the first `count` waiting bytes, as Input would, without copying them.
+    void dropInput(qint64 count);
     // Throws away everything received and not taken yet.
     void discardInput();
     // Reads at once what the system already holds for the port, without raising OnComm. Used
@@ -98,7 +107,7 @@ public:
     int CommEvent() const { return m_commEvent; }
 
 signals:
-    // Raised while at least RThreshold bytes wait, or fewer past the receive timeout
+    // Raised while at least RThreshold bytes wait, or any that waited the receive timeout
     // (CommEvent 2).
     void OnComm();
     // Every byte given to Output has been passed on to the line.
@@ -114,15 +123,29 @@ private:
         std::vector<char> bytes;
         std::size_t begin = 0;
         std::size_t end = 0;
+        // Since the oldest byte waiting arrived (or one older, taken meanwhile).
+        QElapsedTimer since;
 
         qint64 size() const { return static_cast<qint64>(end - begin); }
         // Room for at least `wanted` more bytes at the end.
         char* reserve(std::size_t wanted);
         QByteArray take(qint64 count);
-        void clear() { begin = end = 0; }
+        void drop(qint64 count);
+        QByteArrayView view() const
+        {
+            return QByteArrayView(bytes.data() + begin, static_cast<qsizetype>(end - begin));
+        }
+        void clear()
+        {
+            begin = end = 0;
+            since.invalidate();
+        }
     };
 
     void readArrived();
+    // One read of what the system holds: the count, 0 when nothing waits (or the buffer is
+    // full), -1 when the device was lost.
+    qint64 readOnce();
     // Reads what the system holds, up to `budget` bytes; false when the device was lost.
     bool readFromDevice(qint64 budget);
     void raiseReceiveEvents(bool timedOut);

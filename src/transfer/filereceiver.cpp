@@ -51,16 +51,21 @@ void FileReceiver::onComm()
         m_port.discardInput();
         return;
     }
-    // Every whole block that waits goes to the file in one write: the bytes are those that
-    // block-by-block handling would store one after another, with one system call instead of
-    // one a block. Fewer than a block are taken only as they are (a tail that waited, or an
-    // early first notification).
-    const qint64 waiting = m_port.InBufferCount();
-    const qint64 take =
-        waiting < blockSize ? waiting : std::min(waiting, maxBatch) / blockSize * blockSize;
-    m_port.setInputLen(static_cast<int>(std::max<qint64>(take, 1)));
+    // A fast line is written in large batches, in whole blocks: the bytes are those that
+    // block-by-block handling would store one after another, with one system call for many.
+    // What has waited long enough goes whatever its size (a slow line, the end of a transfer).
+    const QByteArrayView waiting = m_port.waitingInput();
+    const bool aged = m_port.inputAgeMs() >= tailWaitMs;
+    if (waiting.size() < writeBatch && !aged)
+        return;
+    const qint64 take = aged && waiting.size() <= maxBatch
+                            ? waiting.size()
+                            : std::min<qint64>(waiting.size(), maxBatch) / blockSize * blockSize;
+    // Written straight from the port's buffer, then taken from it.
     QString error;
-    if (!store(m_port.Input(), &error)) {
+    const bool written = store(waiting.first(take), &error);
+    m_port.dropInput(take);
+    if (!written) {
         closeTarget();
         m_port.setPortOpen(false);
         emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
@@ -70,7 +75,7 @@ void FileReceiver::onComm()
     }
 }
 
-bool FileReceiver::store(const QByteArray& bytes, QString* error)
+bool FileReceiver::store(QByteArrayView bytes, QString* error)
 {
     if (bytes.isEmpty())
         return true;
@@ -80,12 +85,12 @@ bool FileReceiver::store(const QByteArray& bytes, QString* error)
         // The count says what reached the file; the block is the last 512 bytes of it, which a
         // tail written on its own may have split.
         m_receivedCount += written;
-        const QByteArrayView reached(bytes.constData(), written);
+        const QByteArrayView reached = bytes.first(written);
         if (written >= blockSize)
             m_lastBlock = reached.last(blockSize).toByteArray();
         else
             m_lastBlock = (m_lastBlock + reached.toByteArray()).right(blockSize);
-        emit stored(QByteArrayView(bytes.constData(), written));
+        emit stored(reached);
     }
     return ok;
 }

@@ -11,11 +11,12 @@
 
 class SerialPort;
 
-// Stores what arrives on the port into a file, in arrival order: every whole 512-byte block as
-// soon as it is complete, and a shorter tail once it has waited a twentieth of a second, so the
-// file always holds everything that arrived but the last moments, whatever ends the program.
-// Each write reaches the system before the handler returns. Bytes that arrive while no reception
-// runs are thrown away.
+// Stores what arrives on the port into a file, in arrival order: in whole 512-byte blocks once
+// 64 KiB wait (a fast line), and whatever waits once its oldest byte has waited a twentieth of a
+// second (a slow one, or the end of a transfer), so the file always holds everything that arrived
+// but the last moments, whatever ends the program, at the price of few writes. Each write reaches
+// the system before the handler returns. Bytes that arrive while no reception runs are thrown
+// away.
 //
 // A reception owns its file and the port from `start` to its end, closes both whichever way it
 // ends, and follows the loss of the device itself.
@@ -27,10 +28,12 @@ public:
     // A receive block: the unit in which bytes are taken from the port, and the notification
     // threshold.
     static constexpr int blockSize = 512;
+    // So much waiting is written at once, in whole blocks, whatever its age.
+    static constexpr qint64 writeBatch = 64 * 1024;
     // At most this much is taken and written at once (whole blocks); the port raises the next
     // notification at once for the rest.
     static constexpr qint64 maxBatch = 1024 * 1024;
-    // How long a tail shorter than a block may wait before it is written all the same.
+    // How long bytes may wait in the port before they are written all the same.
     static constexpr int tailWaitMs = 50;
 
     explicit FileReceiver(SerialPort& port, QObject* parent = nullptr);
@@ -65,7 +68,7 @@ private:
     void onComm();
     void onDeviceLost(const QString& reason);
     // Writes what was read from the port, counts what reached the file and reports it.
-    bool store(const QByteArray& bytes, QString* error);
+    bool store(QByteArrayView bytes, QString* error);
     // Closes the file; true when it still had a name, so the bytes can be found.
     bool closeTarget();
     QString lostFileMessage() const;
