@@ -20,7 +20,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +67,47 @@ qint64 fileSize(const QString& path)
 QString sha256(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// A FIFO at `path` with the test's end open without waiting: for reading, or for writing (then
+// opened read-write, so that the program's open for reading finds a writer and does not wait).
+int openFifo(const QString& path, bool forWriting)
+{
+    if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        return -1;
+    return ::open(QFile::encodeName(path).constData(),
+                  forWriting ? O_RDWR | O_CLOEXEC : O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// Everything waiting in the non-blocking `fd` now.
+QByteArray readWaiting(int fd)
+{
+    QByteArray out;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, n);
+    return out;
+}
+
+// Writes all of `bytes` to the blocking `fd`, from a thread of its own.
+std::thread writeAll(int fd, QByteArray bytes)
+{
+    return std::thread([fd, bytes] {
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    });
+}
+
+qint64 firstNumberAfter(const QString& text, const QString& before)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QRegularExpression::escape(before) + QStringLiteral("(\\d+)"))
+            .match(text);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 // The far end is COM1 for the run.
@@ -674,6 +719,143 @@ private slots:
         QVERIFY(arrived == data);
         QVERIFY2(run.errorText().contains(QStringLiteral(" at 250000,N,8,1 ")),
                  qPrintable(run.errorText()));
+    }
+
+    void sendReadsStandardInputToItsEnd()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString fifo = path(QStringLiteral("in.fifo"));
+        const int writer = openFifo(fifo, true);
+        QVERIFY(writer >= 0);
+        const QByteArray data = randomBytes(2 * 1024 * 1024 + 99, 29);
+        const qsizetype firstPart = 100 * 1024;
+        MarluneRun run({QStringLiteral("send"), QStringLiteral("-"), QStringLiteral("--com1"),
+                        device.devicePath()},
+                       fifo);
+        std::thread feeding = writeAll(writer, data.left(firstPart));
+        QByteArray arrived = device.readExactly(firstPart);
+        feeding.join();
+        // A pause in the input is no end.
+        QVERIFY2(!run.waitForExit(500), qPrintable(run.describeEnd() + run.errorText()));
+        feeding = writeAll(writer, data.mid(firstPart));
+        arrived += device.readExactly(data.size() - firstPart, 60000);
+        feeding.join();
+        ::close(writer);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(arrived == data);
+        const QString summary = run.errorText().trimmed().split(QLatin1Char('\n')).last();
+        QVERIFY2(
+            summary.startsWith(
+                QStringLiteral("Sent %1 bytes from standard input to COM1").arg(data.size())) &&
+                summary.endsWith(sha256(data)),
+            qPrintable(summary));
+    }
+
+    void receiveToStandardOutput_data()
+    {
+        QTest::addColumn<QString>("reader"); // takes all, gone, or stalled (never reads)
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("stopSignal"); // 0: the options end it
+        QTest::addColumn<QString>("says");
+        QTest::newRow("reader takes all")
+            << "takes all" << QStringList{QStringLiteral("--idle"), QStringLiteral("0.3")}
+            << 3 * 1024 * 1024 << 0 << "into standard output";
+        // Little enough to fit into the pty at once: the program ends before it takes all.
+        QTest::newRow("reader gone") << "gone" << QStringList() << 10000 << 0
+                                     << "Writing to standard output failed: its reader went away";
+        QTest::newRow("stalled reader, stop signal")
+            << "stalled" << QStringList() << 2 * 1024 * 1024 << int(SIGTERM)
+            << "could not be passed on to standard output";
+        QTest::newRow("stalled reader, --max-bytes")
+            << "stalled" << QStringList{QStringLiteral("--max-bytes"), QStringLiteral("1500000")}
+            << 2 * 1024 * 1024 << 0 << "could not be passed on to standard output";
+    }
+    void receiveToStandardOutput()
+    {
+        QFETCH(QString, reader);
+        QFETCH(QStringList, options);
+        QFETCH(int, size);
+        QFETCH(int, stopSignal);
+        QFETCH(QString, says);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString fifo = path(QStringLiteral("out.fifo"));
+        int readEnd = openFifo(fifo, false);
+        QVERIFY(readEnd >= 0);
+        MarluneRun run(QStringList{QStringLiteral("receive"), QStringLiteral("-")} + options +
+                           onPort(device),
+                       QString(), fifo);
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        if (reader == QLatin1String("gone")) {
+            ::close(readEnd);
+            readEnd = -1;
+        }
+        const QByteArray data = randomBytes(size, 31);
+        QVERIFY(device.write(data, 60000));
+        QByteArray arrived;
+        if (reader == QLatin1String("takes all"))
+            QTRY_VERIFY_WITH_TIMEOUT((arrived += readWaiting(readEnd)).size() == size, 60000);
+        if (stopSignal != 0)
+            run.sendSignal(stopSignal);
+        // Neither a stalled reader nor a gone one holds the program up.
+        QVERIFY(run.waitForExit(10000));
+        const bool allTaken = reader == QLatin1String("takes all");
+        QVERIFY2(run.exitedWith(allTaken ? 0 : 1), qPrintable(run.describeEnd() + run.errorText()));
+        const QString text = run.errorText();
+        QVERIFY2(text.contains(says), qPrintable(text));
+        if (readEnd < 0)
+            return;
+        arrived += readWaiting(readEnd);
+        ::close(readEnd);
+        QVERIFY(arrived == data.left(arrived.size()));
+        // What the reader did not take is counted, and with it, all that was received.
+        const qint64 received = firstNumberAfter(text, QStringLiteral("Received "));
+        const qint64 lost = allTaken ? 0 : firstNumberAfter(text, QStringLiteral("The last "));
+        QVERIFY2(received > 0 && arrived.size() + lost == received, qPrintable(text));
+        QVERIFY2(!allTaken || text.endsWith(sha256(data) + QLatin1Char('\n')), qPrintable(text));
+    }
+
+    void timeoutGivesUpLeavingTheFileAsFound_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // "-": no file
+        QTest::addColumn<QByteArray>("sent");   // empty: the line stays silent
+        QTest::newRow("silent, file with data") << QByteArray("precious data") << QByteArray();
+        QTest::newRow("silent, no file") << QByteArray("-") << QByteArray();
+        QTest::newRow("data in time") << QByteArray("precious data") << QByteArray("new");
+    }
+    void timeoutGivesUpLeavingTheFileAsFound()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, sent);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("out.bin"));
+        if (before != "-")
+            QVERIFY(writeFile(file, before));
+        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--force"),
+                                   QStringLiteral("--timeout"),
+                                   sent.isEmpty() ? QStringLiteral("0.3") : QStringLiteral("30"),
+                                   QStringLiteral("--idle"), QStringLiteral("0.2")} +
+                       onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        QVERIFY(device.write(sent));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(sent.isEmpty() ? 1 : 0),
+                 qPrintable(run.describeEnd() + run.errorText()));
+        if (!sent.isEmpty()) {
+            QCOMPARE(readFile(file), sent);
+            return;
+        }
+        QVERIFY2(
+            run.errorText().contains(QStringLiteral("No data arrived on COM1 (%1) within 0.3 s")
+                                         .arg(device.devicePath())),
+            qPrintable(run.errorText()));
+        QCOMPARE(QFileInfo::exists(file), before != "-");
+        if (before != "-")
+            QCOMPARE(readFile(file), before);
     }
 };
 

@@ -69,7 +69,8 @@ int runTransferCommand(const CommandLine& commandLine)
         QObject::connect(&watcher, &SignalWatcher::received, &receiver,
                          [&](int number) { receiver.stop(signalName(number)); });
         started = receiver.start(commandLine.file, commandLine.force,
-                                 {commandLine.idleMs, commandLine.maxBytes}, &error);
+                                 {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs},
+                                 &error);
     }
     if (!started) {
         progress.message(QStringLiteral("marlune: ") + error);
