@@ -699,6 +699,24 @@ private slots:
                  qPrintable(run.errorText()));
     }
 
+    void windowStartsOnThePortNamedAlone()
+    {
+        // Its start is kept by a close (a stop signal closes it as its close button does); the
+        // device given for the run is not.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        MarluneRun run({QStringLiteral("--com1"), device.devicePath(), QStringLiteral("-platform"),
+                        QStringLiteral("offscreen")});
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        run.sendSignal(SIGTERM);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        const QString stored =
+            QString::fromUtf8(readFile(SettingsStore(CommSettings::application).fileName()));
+        QVERIFY2(stored.contains(QStringLiteral("Port=1")), qPrintable(stored));
+        QVERIFY2(!stored.contains(device.devicePath()), qPrintable(stored));
+    }
+
     void anySpeedTheDeviceTakes()
     {
         // A speed outside termios's table, as many boards use; a pty takes any.
