@@ -10,8 +10,13 @@
 #include <sys/prctl.h>
 #include <sys/types.h>
 
-MarluneRun::MarluneRun(const QStringList& arguments)
+MarluneRun::MarluneRun(const QStringList& arguments, const QString& inputPath,
+                       const QString& outputPath)
 {
+    if (!inputPath.isEmpty())
+        m_process.setStandardInputFile(inputPath);
+    if (!outputPath.isEmpty())
+        m_process.setStandardOutputFile(outputPath);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));

@@ -12,7 +12,9 @@
 class MarluneRun
 {
 public:
-    explicit MarluneRun(const QStringList& arguments);
+    // Standard input and output come from and go to the named files (FIFOs, say) when given.
+    explicit MarluneRun(const QStringList& arguments, const QString& inputPath = QString(),
+                        const QString& outputPath = QString());
     ~MarluneRun();
     MarluneRun(const MarluneRun&) = delete;
     MarluneRun& operator=(const MarluneRun&) = delete;

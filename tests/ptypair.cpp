@@ -1,5 +1,7 @@
 #include "ptypair.h"
 
+#include "platform/serialspeed.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
@@ -120,6 +122,11 @@ bool PtyPair::isHeld() const
     const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     ::close(fd);
     return locked;
+}
+
+qint32 PtyPair::speed() const
+{
+    return SerialSpeed::get(m_master);
 }
 
 namespace {

@@ -41,6 +41,9 @@ public:
     std::thread readPaced(qint64 count, int bytesPerSecond, QByteArray* into);
     // Whether a program holds the device as its serial port now.
     bool isHeld() const;
+    // The speed the program's side of the line is set to, in bits per second, as the kernel
+    // keeps it (read through the master, which sees the slave's settings).
+    qint32 speed() const;
 
 private:
     // The slave stays held, so the pty stays usable while the program opens and closes it.

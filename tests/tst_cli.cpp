@@ -10,6 +10,9 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -17,8 +20,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +67,47 @@ qint64 fileSize(const QString& path)
 QString sha256(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// A FIFO at `path` with the test's end open without waiting: for reading, or for writing (then
+// opened read-write, so that the program's open for reading finds a writer and does not wait).
+int openFifo(const QString& path, bool forWriting)
+{
+    if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        return -1;
+    return ::open(QFile::encodeName(path).constData(),
+                  forWriting ? O_RDWR | O_CLOEXEC : O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// Everything waiting in the non-blocking `fd` now.
+QByteArray readWaiting(int fd)
+{
+    QByteArray out;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, n);
+    return out;
+}
+
+// Writes all of `bytes` to the blocking `fd`, from a thread of its own.
+std::thread writeAll(int fd, QByteArray bytes)
+{
+    return std::thread([fd, bytes] {
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    });
+}
+
+qint64 firstNumberAfter(const QString& text, const QString& before)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QRegularExpression::escape(before) + QStringLiteral("(\\d+)"))
+            .match(text);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 // The far end is COM1 for the run.
@@ -393,12 +440,13 @@ private slots:
         QTest::newRow("port 3") << QStringList{QStringLiteral("send"), out,
                                                QStringLiteral("--port"), QStringLiteral("3")}
                                 << "--port must be 1 or 2";
-        QTest::newRow("odd speed") << QStringList{QStringLiteral("send"), out,
-                                                  QStringLiteral("--baud"), QStringLiteral("12345")}
-                                   << "--baud must be one of";
+        QTest::newRow("speed below 50")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--baud"),
+                           QStringLiteral("49")}
+            << "--baud must be a whole number";
         QTest::newRow("speed not a number")
             << QStringList{QStringLiteral("send"), out, QStringLiteral("--baud=fast")}
-            << "--baud must be one of";
+            << "--baud must be a whole number";
         QTest::newRow("idle 0") << QStringList{QStringLiteral("receive"), out,
                                                QStringLiteral("--idle"), QStringLiteral("0")}
                                 << "--idle must be";
@@ -427,7 +475,8 @@ private slots:
         QVERIFY(run.waitForExit());
         QVERIFY2(run.exitedWith(2), qPrintable(run.describeEnd() + run.errorText()));
         QVERIFY2(run.errorText().contains(says), qPrintable(run.errorText()));
-        QVERIFY2(run.errorText().contains(QStringLiteral("--help")), qPrintable(run.errorText()));
+        // One pointer to the help, not two.
+        QVERIFY2(run.errorText().count(QStringLiteral("--help")) == 1, qPrintable(run.errorText()));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("out.bin"))));
     }
 
@@ -436,12 +485,17 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("options");
         QTest::newRow("general") << QStringList{QStringLiteral("--help")}
-                                 << QStringList{"send FILE", "receive FILE", "--com1", "--com2"};
+                                 << QStringList{"send FILE", "receive FILE", "ports",    "--com1",
+                                                "--com2",    "--device",     "--version"};
         QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
-                              << QStringList{"--port", "--baud", "--com1", "--com2", "Exit status"};
+                              << QStringList{"--port",   "--baud",    "--com1",     "--com2",
+                                             "--device", "--version", "Exit status"};
         QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("-h")}
-                                 << QStringList{"--port",  "--baud", "--idle", "--max-bytes",
-                                                "--force", "--com1", "--com2", "Exit status"};
+                                 << QStringList{"--port",      "--baud",     "--idle", "--timeout",
+                                                "--max-bytes", "--force",    "--com1", "--com2",
+                                                "--device",    "Exit status"};
+        QTest::newRow("ports") << QStringList{QStringLiteral("ports"), QStringLiteral("--help")}
+                               << QStringList{"--json", "--version"};
     }
     void helpExplainsEveryOption()
     {
@@ -453,6 +507,50 @@ private slots:
         const QString help = run.outputText();
         for (const QString& option : options)
             QVERIFY2(help.contains(option), qPrintable(option + QStringLiteral(" in:\n") + help));
+    }
+
+    void versionOnEveryCommand_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("alone") << QStringList{QStringLiteral("--version")};
+        QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("x"),
+                                             QStringLiteral("--version")};
+        QTest::newRow("receive") << QStringList{QStringLiteral("receive"),
+                                                QStringLiteral("--version")};
+        QTest::newRow("ports") << QStringList{QStringLiteral("--version"), QStringLiteral("ports")};
+    }
+    void versionOnEveryCommand()
+    {
+        QFETCH(QStringList, arguments);
+        MarluneRun run(arguments);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QCOMPARE(run.outputText(), QStringLiteral("marlune " MARLUNE_VERSION "\n"));
+    }
+
+    void portsListsTheSameInBothForms()
+    {
+        // Serial devices cannot be made for a test; what the machine has (often none) must read
+        // the same both ways, and none is an empty list, not an error.
+        MarluneRun plain({QStringLiteral("ports")});
+        MarluneRun json({QStringLiteral("ports"), QStringLiteral("--json")});
+        QVERIFY(plain.waitForExit() && json.waitForExit());
+        QVERIFY2(plain.exitedWith(0) && json.exitedWith(0),
+                 qPrintable(plain.errorText() + json.errorText()));
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(json.outputText().toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && document.isArray(),
+                 qPrintable(json.outputText()));
+        const QStringList lines = plain.outputText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), document.array().size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QJsonObject entry = document.array()[i].toObject();
+            QCOMPARE(lines[i].section(QLatin1Char('\t'), 0, 0),
+                     entry.value(QStringLiteral("path")).toString());
+            QCOMPARE(lines[i].count(QLatin1Char('\t')), 5);
+        }
+        if (lines.isEmpty())
+            QCOMPARE(json.outputText(), QStringLiteral("[]\n"));
     }
 
     void transferFailuresExitWithOne_data()
@@ -616,6 +714,215 @@ private slots:
         }
         // The commands only read the store.
         QCOMPARE(readFile(store.fileName()), storedBefore);
+    }
+
+    void deviceOptionsChooseTheLine_data()
+    {
+        QTest::addColumn<QStringList>("options"); // DEVICE stands for the far end's pty
+        QTest::addColumn<QString>("port");
+        QTest::newRow("--com1 alone selects COM1")
+            << QStringList{QStringLiteral("--com1"), QStringLiteral("DEVICE")} << "COM1";
+        QTest::newRow("--device on the default port")
+            << QStringList{QStringLiteral("--device"), QStringLiteral("DEVICE")} << "COM2";
+        QTest::newRow("--device on --port")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("1"),
+                           QStringLiteral("--device"), QStringLiteral("DEVICE")}
+            << "COM1";
+    }
+    void deviceOptionsChooseTheLine()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, port);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        options.replaceInStrings(QStringLiteral("DEVICE"), device.devicePath());
+        const QString file = path(QStringLiteral("in.bin"));
+        QVERIFY(writeFile(file, "through the line"));
+        MarluneRun run(QStringList{QStringLiteral("send"), file} + options);
+        QCOMPARE(device.readExactly(16), QByteArray("through the line"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(
+                     QStringLiteral(" to %1 (%2) at 9600,N,8,1 ").arg(port, device.devicePath())),
+                 qPrintable(run.errorText()));
+    }
+
+    void windowStartsOnThePortNamedAlone()
+    {
+        // Its start is kept by a close (a stop signal closes it as its close button does); the
+        // device given for the run is not.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        MarluneRun run({QStringLiteral("--com1"), device.devicePath(), QStringLiteral("-platform"),
+                        QStringLiteral("offscreen")});
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        run.sendSignal(SIGTERM);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        const QString stored =
+            QString::fromUtf8(readFile(SettingsStore(CommSettings::application).fileName()));
+        QVERIFY2(stored.contains(QStringLiteral("Port=1")), qPrintable(stored));
+        QVERIFY2(!stored.contains(device.devicePath()), qPrintable(stored));
+    }
+
+    void anySpeedTheDeviceTakes()
+    {
+        // A speed outside termios's table, as many boards use; a pty takes any.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("in.bin"));
+        const QByteArray data = randomBytes(4 * 1024 * 1024, 23);
+        QVERIFY(writeFile(file, data));
+        MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--baud"),
+                        QStringLiteral("250000"), QStringLiteral("--com1"), device.devicePath()});
+        // The file is far more than the pty takes, so the program still holds the line while
+        // we look.
+        QByteArray arrived = device.readExactly(1);
+        QCOMPARE(device.speed(), 250000);
+        QVERIFY(device.isHeld());
+        arrived += device.readExactly(data.size() - arrived.size(), 60000);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(arrived == data);
+        QVERIFY2(run.errorText().contains(QStringLiteral(" at 250000,N,8,1 ")),
+                 qPrintable(run.errorText()));
+    }
+
+    void sendReadsStandardInputToItsEnd()
+    {
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString fifo = path(QStringLiteral("in.fifo"));
+        const int writer = openFifo(fifo, true);
+        QVERIFY(writer >= 0);
+        const QByteArray data = randomBytes(2 * 1024 * 1024 + 99, 29);
+        const qsizetype firstPart = 100 * 1024;
+        MarluneRun run({QStringLiteral("send"), QStringLiteral("-"), QStringLiteral("--com1"),
+                        device.devicePath()},
+                       fifo);
+        std::thread feeding = writeAll(writer, data.left(firstPart));
+        QByteArray arrived = device.readExactly(firstPart);
+        feeding.join();
+        // A pause in the input is no end.
+        QVERIFY2(!run.waitForExit(500), qPrintable(run.describeEnd() + run.errorText()));
+        feeding = writeAll(writer, data.mid(firstPart));
+        arrived += device.readExactly(data.size() - firstPart, 60000);
+        feeding.join();
+        ::close(writer);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(arrived == data);
+        const QString summary = run.errorText().trimmed().split(QLatin1Char('\n')).last();
+        QVERIFY2(
+            summary.startsWith(
+                QStringLiteral("Sent %1 bytes from standard input to COM1").arg(data.size())) &&
+                summary.endsWith(sha256(data)),
+            qPrintable(summary));
+    }
+
+    void receiveToStandardOutput_data()
+    {
+        QTest::addColumn<QString>("reader"); // takes all, gone, or stalled (never reads)
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("stopSignal"); // 0: the options end it
+        QTest::addColumn<QString>("says");
+        QTest::newRow("reader takes all")
+            << "takes all" << QStringList{QStringLiteral("--idle"), QStringLiteral("0.3")}
+            << 3 * 1024 * 1024 << 0 << "into standard output";
+        // Little enough to fit into the pty at once: the program ends before it takes all.
+        QTest::newRow("reader gone") << "gone" << QStringList() << 10000 << 0
+                                     << "Writing to standard output failed: its reader went away";
+        QTest::newRow("stalled reader, stop signal")
+            << "stalled" << QStringList() << 2 * 1024 * 1024 << int(SIGTERM)
+            << "could not be passed on to standard output";
+        QTest::newRow("stalled reader, --max-bytes")
+            << "stalled" << QStringList{QStringLiteral("--max-bytes"), QStringLiteral("1500000")}
+            << 2 * 1024 * 1024 << 0 << "could not be passed on to standard output";
+    }
+    void receiveToStandardOutput()
+    {
+        QFETCH(QString, reader);
+        QFETCH(QStringList, options);
+        QFETCH(int, size);
+        QFETCH(int, stopSignal);
+        QFETCH(QString, says);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString fifo = path(QStringLiteral("out.fifo"));
+        int readEnd = openFifo(fifo, false);
+        QVERIFY(readEnd >= 0);
+        MarluneRun run(QStringList{QStringLiteral("receive"), QStringLiteral("-")} + options +
+                           onPort(device),
+                       QString(), fifo);
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        if (reader == QLatin1String("gone")) {
+            ::close(readEnd);
+            readEnd = -1;
+        }
+        const QByteArray data = randomBytes(size, 31);
+        QVERIFY(device.write(data, 60000));
+        QByteArray arrived;
+        if (reader == QLatin1String("takes all"))
+            QTRY_VERIFY_WITH_TIMEOUT((arrived += readWaiting(readEnd)).size() == size, 60000);
+        if (stopSignal != 0)
+            run.sendSignal(stopSignal);
+        // Neither a stalled reader nor a gone one holds the program up.
+        QVERIFY(run.waitForExit(10000));
+        const bool allTaken = reader == QLatin1String("takes all");
+        QVERIFY2(run.exitedWith(allTaken ? 0 : 1), qPrintable(run.describeEnd() + run.errorText()));
+        const QString text = run.errorText();
+        QVERIFY2(text.contains(says), qPrintable(text));
+        if (readEnd < 0)
+            return;
+        arrived += readWaiting(readEnd);
+        ::close(readEnd);
+        QVERIFY(arrived == data.left(arrived.size()));
+        // What the reader did not take is counted, and with it, all that was received.
+        const qint64 received = firstNumberAfter(text, QStringLiteral("Received "));
+        const qint64 lost = allTaken ? 0 : firstNumberAfter(text, QStringLiteral("The last "));
+        QVERIFY2(received > 0 && arrived.size() + lost == received, qPrintable(text));
+        QVERIFY2(!allTaken || text.endsWith(sha256(data) + QLatin1Char('\n')), qPrintable(text));
+    }
+
+    void timeoutGivesUpLeavingTheFileAsFound_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // "-": no file
+        QTest::addColumn<QByteArray>("sent");   // empty: the line stays silent
+        QTest::newRow("silent, file with data") << QByteArray("precious data") << QByteArray();
+        QTest::newRow("silent, no file") << QByteArray("-") << QByteArray();
+        QTest::newRow("data in time") << QByteArray("precious data") << QByteArray("new");
+    }
+    void timeoutGivesUpLeavingTheFileAsFound()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, sent);
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("out.bin"));
+        if (before != "-")
+            QVERIFY(writeFile(file, before));
+        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--force"),
+                                   QStringLiteral("--timeout"),
+                                   sent.isEmpty() ? QStringLiteral("0.3") : QStringLiteral("30"),
+                                   QStringLiteral("--idle"), QStringLiteral("0.2")} +
+                       onPort(device));
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        QVERIFY(device.write(sent));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(sent.isEmpty() ? 1 : 0),
+                 qPrintable(run.describeEnd() + run.errorText()));
+        if (!sent.isEmpty()) {
+            QCOMPARE(readFile(file), sent);
+            return;
+        }
+        QVERIFY2(
+            run.errorText().contains(QStringLiteral("No data arrived on COM1 (%1) within 0.3 s")
+                                         .arg(device.devicePath())),
+            qPrintable(run.errorText()));
+        QCOMPARE(QFileInfo::exists(file), before != "-");
+        if (before != "-")
+            QCOMPARE(readFile(file), before);
     }
 };
 

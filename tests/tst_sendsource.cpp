@@ -1,8 +1,12 @@
 #include "transfer/sendsource.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class SendSourceTest : public QObject
 {
@@ -53,12 +57,40 @@ private slots:
         QVERIFY(source.open(path, &error));
         QVERIFY(QFile::resize(path, 60));
         char buffer[100];
-        QVERIFY(source.read(buffer, 50, 0, &error));
-        QVERIFY(!source.read(buffer, 50, 50, &error));
+        QCOMPARE(source.read(buffer, 50, 0, &error), qint64(50));
+        QCOMPARE(source.read(buffer, 50, 50, &error), qint64(-1));
         QVERIFY2(error.contains(QStringLiteral("ended after 60 bytes")) &&
                      error.contains(QStringLiteral("length of 100")) &&
                      error.contains(QStringLiteral("50 bytes were sent")),
                  qPrintable(error));
+    }
+
+    void streamIsReadWithoutWaitingToItsEnd()
+    {
+        int fds[2] = {-1, -1};
+        QCOMPARE(::pipe(fds), 0);
+        const int flags = ::fcntl(fds[0], F_GETFL);
+        {
+            SendSource source;
+            QString error;
+            QVERIFY2(source.openStream(fds[0], &error), qPrintable(error));
+            QCOMPARE(source.length(), qint64(-1));
+            QCOMPARE(source.displayName(), QStringLiteral("standard input"));
+            char buffer[16];
+            QCOMPARE(source.read(buffer, sizeof buffer, 0, &error), qint64(0));
+            QVERIFY(!source.atEnd());
+            QSignalSpy readable(&source, &SendSource::readable);
+            QCOMPARE(::write(fds[1], "abc", 3), ssize_t(3));
+            QVERIFY(readable.wait(10000));
+            QCOMPARE(source.read(buffer, sizeof buffer, 0, &error), qint64(3));
+            QCOMPARE(QByteArray(buffer, 3), QByteArray("abc"));
+            ::close(fds[1]);
+            QCOMPARE(source.read(buffer, sizeof buffer, 3, &error), qint64(0));
+            QVERIFY(source.atEnd());
+        }
+        // The descriptor is the shell's too: it gets its own flags back.
+        QCOMPARE(::fcntl(fds[0], F_GETFL), flags);
+        ::close(fds[0]);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/sha256.h"
 #include "transfer/filereceiver.h"
+#include "transfer/streamoutput.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,10 +14,14 @@
 class ProgressPrinter;
 class SerialPort;
 
-// `marlune receive`: stores what arrives on the port into a file through the same FileReceiver
-// as the window, until told to stop, until the line stays quiet for a while after the first
-// byte, or until enough bytes are stored. Every byte read, including the last ones still
-// waiting in the port, is in the file before `done`.
+// `marlune receive`: stores what arrives on the port into a file (or passes it on to standard
+// output, for "-") through the same FileReceiver as the window, until told to stop, until the
+// line stays quiet for a while after the first byte, or until enough bytes are stored. Every
+// byte read, including the last ones still waiting in the port, is in the file before `done`.
+//
+// Standard output's reader gets a second after the end to take what is still queued for it; a
+// reader that takes nothing in that time (or any longer after a stop signal) loses the rest, and
+// the exit code says so.
 class CliReceiver : public QObject
 {
     Q_OBJECT
@@ -24,15 +29,16 @@ class CliReceiver : public QObject
 public:
     struct Limits
     {
-        std::optional<qint64> idleMs;   // quiet time after the first byte that ends it
-        std::optional<qint64> maxBytes; // the file's size at which it ends
+        std::optional<qint64> idleMs;    // quiet time after the first byte that ends it
+        std::optional<qint64> maxBytes;  // the file's size at which it ends
+        std::optional<qint64> timeoutMs; // the wait for the first byte that gives up
     };
 
     explicit CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
 
     // Refuses a file that holds data unless `force`; opens the file, then the port, and only
-    // then empties the file. False, with a one-line reason, when any of it fails; the file is
-    // then left as it was found.
+    // then empties the file (with a timeout: at the first byte). False, with a one-line reason,
+    // when any of it fails; the file is then left as it was found.
     bool start(const QString& path, bool force, const Limits& limits, QString* error);
     // Ends the reception as asked (Ctrl-C, say): the last bytes are collected and written.
     void stop(const QString& why);
@@ -42,24 +48,39 @@ signals:
     void done(int exitCode);
 
 private:
+    bool openTarget(const QString& path, bool force, ReceiveTarget* target, QString* error);
     // Adds bytes that reached the file to the checksum and notes when the last came.
     void onStored(QByteArrayView bytes);
     void onFailed(const QString& message);
+    void onTimeout();
     // Ends the reception when a limit is reached.
     void check();
     void endSoon(const QString& why);
-    void end(const QString& why);
-    QString summary(const QString& ending) const;
+    void end(const QString& why, bool bySignal);
+    // Standard output's reader took more after the end, or failed.
+    void onOutputTookMore();
+    void stopPassingOn(const QString& why);
+    void conclude();
+    QString summary() const;
 
     SerialPort& m_port;
     ProgressPrinter& m_progress;
+    // Outlives the receiver's target, to pass on what is queued after the end.
+    StreamOutput m_output;
     FileReceiver m_receiver;
-    QString m_path;
+    QString m_name;
     Limits m_limits;
     Sha256 m_hash;
     qint64 m_hashed = 0;
     QElapsedTimer m_sinceFirstByte;
     qint64 m_lastByteMs = 0;
     QTimer m_checkTimer;
+    QTimer m_timeoutTimer;
     bool m_endQueued = false;
+    // After the end, while standard output's reader takes the rest.
+    bool m_passingOn = false;
+    bool m_endedBySignal = false;
+    QTimer m_passOnTimer;
+    QString m_ending;
+    int m_exitCode = 0;
 };

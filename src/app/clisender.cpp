@@ -4,6 +4,8 @@
 #include "app/progressprinter.h"
 #include "platform/serialport.h"
 
+#include <unistd.h>
+
 CliSender::CliSender(SerialPort& port, ProgressPrinter& progress, QObject* parent)
     : QObject(parent), m_port(port), m_progress(progress), m_sender(port)
 {
@@ -17,8 +19,14 @@ CliSender::CliSender(SerialPort& port, ProgressPrinter& progress, QObject* paren
 
 bool CliSender::start(const QString& path, QString* error)
 {
-    if (m_sender.start(path, error) != FileSender::Start::Started)
+    if (path == CommandLine::standardStream) {
+        auto source = std::make_unique<SendSource>();
+        if (!source->openStream(STDIN_FILENO, error) ||
+            m_sender.start(std::move(source), error) != FileSender::Start::Started)
+            return false;
+    } else if (m_sender.start(path, error) != FileSender::Start::Started) {
         return false;
+    }
     m_hash.reset();
     m_clock.start();
     m_progress.start(m_sender.length(), tr("sent"));
@@ -28,10 +36,11 @@ bool CliSender::start(const QString& path, QString* error)
 void CliSender::onFinished()
 {
     const qint64 ms = m_clock.elapsed();
-    const QString rate = ProgressPrinter::formatRate(m_sender.length(), ms);
-    m_progress.finish(tr("Sent %1 bytes from \"%2\" to %3 at %4 in %5 s%6; SHA-256 %7")
-                          .arg(m_sender.length())
-                          .arg(m_sender.path(), m_port.describe(), m_port.Settings())
+    const qint64 sent = m_sender.sentCount();
+    const QString rate = ProgressPrinter::formatRate(sent, ms);
+    m_progress.finish(tr("Sent %1 bytes from %2 to %3 at %4 in %5 s%6; SHA-256 %7")
+                          .arg(sent)
+                          .arg(m_sender.sourceName(), m_port.describe(), m_port.Settings())
                           .arg(double(ms) / 1000, 0, 'f', 2)
                           .arg(rate.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(rate),
                                QString::fromLatin1(m_hash.hex())));
@@ -43,11 +52,13 @@ void CliSender::interrupt(const QString& why)
     if (!m_sender.isRunning())
         return;
     const FileSender::Sent sent = m_sender.cancel();
-    fail(tr("Stopped by %1 after %2%3 of %4 bytes were sent to %5.")
+    // Of a stream's length nothing is known but what was read.
+    const QString ofLength =
+        m_sender.length() < 0 ? QString() : tr(" of %1").arg(m_sender.length());
+    fail(tr("Stopped by %1 after %2%3%4 bytes were sent to %5.")
              .arg(why, sent.exact ? QString() : tr("at most "))
              .arg(sent.bytes)
-             .arg(m_sender.length())
-             .arg(m_port.describe()));
+             .arg(ofLength, m_port.describe()));
 }
 
 void CliSender::fail(const QString& message)

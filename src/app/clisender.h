@@ -10,8 +10,8 @@
 class ProgressPrinter;
 class SerialPort;
 
-// `marlune send`: sends one file through the same FileSender as the window, and reports progress,
-// the end and a checksum of what went out.
+// `marlune send`: sends one file (or standard input, for "-") through the same FileSender as the
+// window, and reports progress, the end and a checksum of what went out.
 class CliSender : public QObject
 {
     Q_OBJECT
@@ -19,8 +19,9 @@ class CliSender : public QObject
 public:
     explicit CliSender(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
 
-    // Opens the file, then the port, and begins sending from the event loop. False, with a
-    // one-line reason naming the file or the port, when either cannot be opened.
+    // Opens the file (standard input for "-"), then the port, and begins sending from the event
+    // loop. False, with a one-line reason naming the file or the port, when either cannot be
+    // opened.
     bool start(const QString& path, QString* error);
     // Stops at once, throwing away what is still queued for the line, as the window's cancel
     // does. `why` names the cause for the message.

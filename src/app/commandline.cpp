@@ -1,9 +1,12 @@
 #include "app/commandline.h"
 
+#include "platform/linesettings.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -12,116 +15,125 @@ QString tr(const char* text)
     return QCoreApplication::translate("CommandLine", text);
 }
 
-const QString sendWord = QStringLiteral("send");
-const QString receiveWord = QStringLiteral("receive");
+const char generalHelp[] =
+    "Usage: marlune [--com1 PATH] [--com2 PATH] [--device PATH]\n"
+    "       marlune send FILE|- [options]\n"
+    "       marlune receive FILE|- [options]\n"
+    "       marlune ports [--json]\n"
+    "\n"
+    "Sends files to and receives files from a device on a serial line, byte for byte:\n"
+    "nothing is added to the bytes on the line. Without a command the window opens.\n"
+    "\n"
+    "Commands (no window, no display needed):\n"
+    "  send FILE        Send the bytes of FILE (- for standard input), then exit.\n"
+    "  receive FILE     Store the bytes that arrive in FILE (- for standard output)\n"
+    "                   until stopped.\n"
+    "  ports            List the serial devices present.\n"
+    "  \"marlune COMMAND --help\" lists the options of a command.\n"
+    "\n"
+    "Options:\n"
+    "  --com1 PATH      Use PATH as COM1 for this run (for example /dev/ttyUSB0).\n"
+    "                   Given without --com2, the window also starts on COM1.\n"
+    "  --com2 PATH      Use PATH as COM2 for this run; given without --com1, the\n"
+    "                   window also starts on COM2.\n"
+    "  --device PATH    Use PATH as the device of the port the window starts on (the\n"
+    "                   port last chosen), for this run.\n"
+    "  -h, --help       Show this help and exit.\n"
+    "  --version        Show the version and exit.\n";
 
-QString generalHelp()
-{
-    return tr("Usage: marlune [--com1 DEVICE] [--com2 DEVICE]\n"
-              "       marlune send FILE [options]\n"
-              "       marlune receive FILE [options]\n"
-              "\n"
-              "Sends files to and receives files from a device on a serial line, byte for byte:\n"
-              "nothing is added to the bytes on the line. Without a command the window opens.\n"
-              "\n"
-              "Commands (no window, no display needed):\n"
-              "  send FILE        Send the bytes of FILE, then exit.\n"
-              "  receive FILE     Store the bytes that arrive in FILE until stopped.\n"
-              "  \"marlune send --help\" and \"marlune receive --help\" list their options.\n"
-              "\n"
-              "Options:\n"
-              "  --com1 DEVICE    Use DEVICE as COM1 for this run (for example /dev/ttyUSB0).\n"
-              "  --com2 DEVICE    Use DEVICE as COM2 for this run.\n"
-              "  -h, --help       Show this help and exit.\n");
-}
+// The options of both transfer commands; %1 and %2 are the lowest and highest speed.
+const char portOptionsHelp[] =
+    "  --port 1|2       The port: COM1 or COM2. Default: the one of --com1 and\n"
+    "                   --com2 given alone, else the port last chosen in the window,\n"
+    "                   else 2.\n"
+    "  --baud N         The speed in bits per second, any whole number from %1\n"
+    "                   to %2 that the device can use, with no parity, 8 data\n"
+    "                   bits and 1 stop bit (N,8,1). Default: the speed last chosen\n"
+    "                   in the window, else 9600.\n"
+    "  --device PATH    Use PATH as the line for this run: the device of the port\n"
+    "                   in use, which messages still name, as \"COM2 (PATH)\".\n"
+    "  --com1 PATH      Use PATH as COM1 for this run (for example /dev/ttyUSB0).\n"
+    "  --com2 PATH      Use PATH as COM2 for this run.\n"
+    "                   Either, given alone without --port, also selects its port;\n"
+    "                   with both, the port is --port or the one last chosen.\n"
+    "                   Default devices: Device1 and Device2 in the stored settings,\n"
+    "                   else the platform's first and second serial port.\n"
+    "  -h, --help       Show this help and exit.\n"
+    "  --version        Show the version and exit.\n";
 
-// The speeds --baud takes, wrapped to fit the help's option column.
-QString speedList()
-{
-    const QString indent(19, QLatin1Char(' '));
-    QString text;
-    QString line = indent;
-    const QList<qint32>& speeds = CommandLine::usualSpeeds();
-    for (qsizetype i = 0; i < speeds.size(); ++i) {
-        const QString item = QString::number(speeds[i]) +
-                             (i + 1 < speeds.size() ? QStringLiteral(",") : QStringLiteral("."));
-        if (line.size() + 1 + item.size() > 80 && line.size() > indent.size()) {
-            text += line + QLatin1Char('\n');
-            line = indent;
-        }
-        line += (line.size() > indent.size() ? QStringLiteral(" ") : QString()) + item;
-    }
-    return text + line + QLatin1Char('\n');
-}
+const char sendHelp[] =
+    "Usage: marlune send FILE|- [--port 1|2] [--baud N] [--device PATH]\n"
+    "                           [--com1 PATH] [--com2 PATH]\n"
+    "\n"
+    "Sends the bytes of FILE over the serial line exactly as they are, and exits\n"
+    "once every byte has left. With - it sends standard input until its end (a file\n"
+    "named - is ./-). Progress goes to standard error: a live line on a terminal,\n"
+    "otherwise a line every few seconds; at the end a summary with the byte count,\n"
+    "the time, the rate and the SHA-256 of what was sent.\n"
+    "Ctrl-C, SIGTERM or SIGHUP stops the send at once; what is still queued is thrown\n"
+    "away.\n"
+    "\n"
+    "Options:\n";
 
-QString portOptionsHelp()
-{
-    return tr("  --port 1|2       The port: COM1 or COM2. Default: the port last chosen in the\n"
-              "                   window, else 2.\n"
-              "  --baud N         The speed in bits per second, with no parity, 8 data bits and\n"
-              "                   1 stop bit (N,N,8,1). N is one of\n"
-              "%1"
-              "                   Default: the speed last chosen in the window, else 9600.\n"
-              "  --com1 DEVICE    Use DEVICE as COM1 for this run (for example /dev/ttyUSB0).\n"
-              "  --com2 DEVICE    Use DEVICE as COM2 for this run.\n"
-              "                   Default: Device1 and Device2 in the stored settings, else the\n"
-              "                   platform's first and second serial port.\n"
-              "  -h, --help       Show this help and exit.\n")
-        .arg(speedList());
-}
+const char sendExitHelp[] =
+    "\n"
+    "Exit status:\n"
+    "  0  every byte was sent\n"
+    "  1  the send failed or was stopped (the port or the file could not be opened or\n"
+    "     read, the device refused the speed or went away)\n"
+    "  2  the command line was not understood\n";
 
-QString sendHelp()
-{
-    return tr("Usage: marlune send FILE [--port 1|2] [--baud N] [--com1 DEVICE] [--com2 DEVICE]\n"
-              "\n"
-              "Sends the bytes of FILE over the serial line exactly as they are, and exits once\n"
-              "every byte has left. Progress goes to standard error: a live line on a terminal,\n"
-              "otherwise a line every few seconds; at the end a summary with the byte count, the\n"
-              "time, the rate and the SHA-256 of what was sent.\n"
-              "Ctrl-C, SIGTERM or SIGHUP stops the send at once; what is still queued is thrown\n"
-              "away.\n"
-              "\n"
-              "Options:\n") +
-           portOptionsHelp() +
-           tr("\n"
-              "Exit status:\n"
-              "  0  every byte was sent\n"
-              "  1  the send failed or was stopped (the port or the file could not be opened or\n"
-              "     read, the device went away)\n"
-              "  2  the command line was not understood\n");
-}
+const char receiveHelp[] =
+    "Usage: marlune receive FILE|- [--port 1|2] [--baud N] [--idle SECONDS]\n"
+    "                              [--timeout SECONDS] [--max-bytes N] [--force]\n"
+    "                              [--device PATH] [--com1 PATH] [--com2 PATH]\n"
+    "\n"
+    "Stores every byte that arrives on the serial line in FILE, in arrival order,\n"
+    "until Ctrl-C (or SIGTERM, SIGHUP), --idle or --max-bytes ends it. With - the\n"
+    "bytes go to standard output (a file named - is ./-); its reader has a second\n"
+    "after the end to take what is left. Each byte read reaches the file at once, and\n"
+    "the last bytes still waiting in the port are collected before the end. Progress\n"
+    "goes to standard error; at the end a summary with the byte count, the time from\n"
+    "the first to the last byte, the rate and the SHA-256 of what was stored.\n"
+    "\n"
+    "Options:\n"
+    "  --idle SECONDS   End after SECONDS (may have a fraction) without a byte,\n"
+    "                   counted from the first byte.\n"
+    "  --timeout SECONDS\n"
+    "                   Give up when no first byte arrived within SECONDS; FILE is\n"
+    "                   then left as it was found. Without it the reception waits\n"
+    "                   for the first byte however long it takes.\n"
+    "  --max-bytes N    End once N bytes are stored; FILE then holds exactly N.\n"
+    "  --force          Overwrite FILE even when it holds data. Without it a file\n"
+    "                   that is not empty is refused. Either way FILE is emptied only\n"
+    "                   once the port has opened (with --timeout: at the first byte).\n";
 
-QString receiveHelp()
-{
-    return tr("Usage: marlune receive FILE [--port 1|2] [--baud N] [--idle SECONDS]\n"
-              "                            [--max-bytes N] [--force] [--com1 DEVICE] [--com2 "
-              "DEVICE]\n"
-              "\n"
-              "Stores every byte that arrives on the serial line in FILE, in arrival order, until\n"
-              "Ctrl-C (or SIGTERM, SIGHUP), --idle or --max-bytes ends it. Each byte read "
-              "reaches\n"
-              "the file at once, and the last bytes still waiting in the port are collected\n"
-              "before the end. Progress goes to standard error; at the end a summary with the\n"
-              "byte count, the time from the first to the last byte, the rate and the SHA-256 of\n"
-              "what was stored.\n"
-              "\n"
-              "Options:\n"
-              "  --idle SECONDS   End after SECONDS (may have a fraction) without a byte,\n"
-              "                   counted from the first byte. Before the first byte the\n"
-              "                   reception waits however long it takes.\n"
-              "  --max-bytes N    End once N bytes are stored; the file then holds exactly N.\n"
-              "  --force          Overwrite FILE even when it holds data. Without it a file\n"
-              "                   that is not empty is refused. Either way FILE is emptied only\n"
-              "                   once the port has opened.\n") +
-           portOptionsHelp() +
-           tr("\n"
-              "Exit status:\n"
-              "  0  the reception ended by Ctrl-C, SIGTERM, SIGHUP, --idle or --max-bytes\n"
-              "  1  the reception failed or was refused: FILE is not empty and --force was not\n"
-              "     given, the port or the file could not be opened, a write failed, the device\n"
-              "     went away (every byte read before is in FILE)\n"
-              "  2  the command line was not understood\n");
-}
+const char receiveExitHelp[] =
+    "\n"
+    "Exit status:\n"
+    "  0  the reception ended by Ctrl-C, SIGTERM, SIGHUP, --idle or --max-bytes\n"
+    "  1  the reception failed or was refused: FILE is not empty and --force was not\n"
+    "     given, the port or the file could not be opened, the device refused the\n"
+    "     speed, no first byte came within --timeout, a write failed, the reader of\n"
+    "     standard output went away or stopped reading, the device went away (every\n"
+    "     byte read before is in FILE)\n"
+    "  2  the command line was not understood\n";
+
+const char portsHelp[] =
+    "Usage: marlune ports [--json]\n"
+    "\n"
+    "Lists the serial devices present, one a line: the path, the stable name under\n"
+    "/dev/serial/by-id, the description, the manufacturer, the serial number and the\n"
+    "port numbers that stand for it (COM1, COM2), separated by tabs, with - for what\n"
+    "is unknown. Pseudo-terminals are not listed. Prints nothing when there are none.\n"
+    "\n"
+    "Options:\n"
+    "  --json           The same as a JSON array of objects with the keys path,\n"
+    "                   stablePath, description, manufacturer, serialNumber (null\n"
+    "                   when unknown) and ports (such as [\"COM1\"]); [] when there\n"
+    "                   are none.\n"
+    "  -h, --help       Show this help and exit.\n"
+    "  --version        Show the version and exit.\n";
 
 // Options that the window system takes for itself (-platform offscreen, -style fusion). The
 // window's application object removes them before the real parse.
@@ -141,6 +153,124 @@ bool isWindowSystemOption(QString argument)
     return options.contains(argument.section(QLatin1Char('='), 0, 0));
 }
 
+using Command = CommandLine::Command;
+
+// Every option, and the commands it belongs to.
+struct Options
+{
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QString()};
+    const QCommandLineOption version{QStringLiteral("version"), QString()};
+    const QCommandLineOption com1{QStringLiteral("com1"), QString(), QStringLiteral("PATH")};
+    const QCommandLineOption com2{QStringLiteral("com2"), QString(), QStringLiteral("PATH")};
+    const QCommandLineOption device{QStringLiteral("device"), QString(), QStringLiteral("PATH")};
+    const QCommandLineOption port{QStringLiteral("port"), QString(), QStringLiteral("1|2")};
+    const QCommandLineOption baud{QStringLiteral("baud"), QString(), QStringLiteral("N")};
+    const QCommandLineOption idle{QStringLiteral("idle"), QString(), QStringLiteral("SECONDS")};
+    const QCommandLineOption timeout{QStringLiteral("timeout"), QString(),
+                                     QStringLiteral("SECONDS")};
+    const QCommandLineOption maxBytes{QStringLiteral("max-bytes"), QString(), QStringLiteral("N")};
+    const QCommandLineOption force{QStringLiteral("force"), QString()};
+    const QCommandLineOption json{QStringLiteral("json"), QString()};
+
+    struct Belonging
+    {
+        const QCommandLineOption* option;
+        QList<Command> commands;
+        const char* where;
+    };
+    const QList<Belonging> belonging{
+        {&com1, {Command::Window, Command::Send, Command::Receive}, "the window and the transfers"},
+        {&com2, {Command::Window, Command::Send, Command::Receive}, "the window and the transfers"},
+        {&device,
+         {Command::Window, Command::Send, Command::Receive},
+         "the window and the transfers"},
+        {&port, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&baud, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&idle, {Command::Receive}, "the receive command only"},
+        {&timeout, {Command::Receive}, "the receive command only"},
+        {&maxBytes, {Command::Receive}, "the receive command only"},
+        {&force, {Command::Receive}, "the receive command only"},
+        {&json, {Command::Ports}, "the ports command only"},
+    };
+
+    QList<QCommandLineOption> all() const
+    {
+        QList<QCommandLineOption> list{help, version};
+        for (const Belonging& entry : belonging)
+            list << *entry.option;
+        return list;
+    }
+};
+
+// The command the first word names, with its help; an error for a word that names none.
+QString readCommand(const QStringList& words, CommandLine* line)
+{
+    static const QList<std::pair<QString, Command>> commands{
+        {QStringLiteral("send"), Command::Send},
+        {QStringLiteral("receive"), Command::Receive},
+        {QStringLiteral("ports"), Command::Ports},
+    };
+    if (words.isEmpty())
+        return QString();
+    for (const auto& [word, command] : commands) {
+        if (words.first() == word) {
+            line->command = command;
+            const QString portHelp =
+                tr(portOptionsHelp).arg(LineSettings::lowestSpeed).arg(LineSettings::highestSpeed);
+            line->helpText = command == Command::Send ? tr(sendHelp) + portHelp + tr(sendExitHelp)
+                             : command == Command::Receive
+                                 ? tr(receiveHelp) + portHelp + tr(receiveExitHelp)
+                                 : tr(portsHelp);
+            return QString();
+        }
+    }
+    return tr("Unknown command \"%1\"; the commands are send, receive and ports.")
+        .arg(words.first());
+}
+
+// The FILE of a transfer; ports takes no word after it.
+QString readWords(const QStringList& words, CommandLine* line)
+{
+    if (line->command == Command::Window)
+        return QString();
+    const qsizetype wanted = line->command == Command::Ports ? 1 : 2;
+    if (words.size() < wanted || (wanted == 2 && words[1].isEmpty()))
+        return tr("%1 needs a FILE.").arg(words.first());
+    if (words.size() > wanted)
+        return tr("Unexpected argument: %1").arg(words[wanted]);
+    if (wanted == 2)
+        line->file = words[1];
+    return QString();
+}
+
+// The devices named for this run, and the port that --com1 or --com2 given alone selects.
+QString readDevices(const QCommandLineParser& parser, const Options& options, CommandLine* line)
+{
+    for (const auto& [number, option] : {std::pair{1, &options.com1}, {2, &options.com2}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString device = parser.value(*option);
+        if (device.isEmpty())
+            return tr("--com%1 needs a device.").arg(number);
+        line->devices.insert(number, device);
+    }
+    if (line->devices.size() == 1 && !line->port)
+        line->port = line->devices.firstKey();
+    if (!parser.isSet(options.device))
+        return QString();
+    line->device = parser.value(options.device);
+    if (line->device.isEmpty())
+        return tr("--device needs a device.");
+    // --device is the device of the port in use, which would have two devices otherwise.
+    if (line->port && line->devices.contains(*line->port))
+        return tr("--device and --com%1 both name the device of COM%1; give one of them.")
+            .arg(*line->port);
+    if (line->devices.size() == 2)
+        return tr("--device cannot go with both --com1 and --com2: it would replace one of "
+                  "them.");
+    return QString();
+}
+
 // A whole number, or one with a fraction when `fraction` is set; nothing else.
 std::optional<double> parseNumber(const QString& text, bool fraction)
 {
@@ -151,130 +281,113 @@ std::optional<double> parseNumber(const QString& text, bool fraction)
     return value;
 }
 
-} // namespace
-
-const QList<qint32>& CommandLine::usualSpeeds()
+// --idle and --timeout: seconds, with a fraction, in milliseconds.
+QString readSeconds(const QCommandLineParser& parser, const QCommandLineOption& option,
+                    std::optional<qint64>* ms)
 {
-    static const QList<qint32> speeds{300,   600,   1200,  2400,   4800,   9600,   14400,
-                                      19200, 38400, 57600, 115200, 230400, 460800, 921600};
-    return speeds;
+    if (!parser.isSet(option))
+        return QString();
+    const QString text = parser.value(option);
+    // A week is far beyond any real pause and keeps the milliseconds well inside range.
+    constexpr double longest = 7 * 24 * 3600;
+    const std::optional<double> seconds = parseNumber(text, true);
+    if (!seconds || *seconds <= 0 || *seconds > longest)
+        return tr("--%1 must be a number of seconds above 0 and at most a week, not \"%2\".")
+            .arg(option.names().first(), text);
+    *ms = std::max<qint64>(1, std::llround(*seconds * 1000));
+    return QString();
 }
 
-CommandLine CommandLine::parse(const QStringList& arguments)
+QString readLineOptions(const QCommandLineParser& parser, const Options& options, CommandLine* line)
 {
-    CommandLine result;
-    result.helpText = generalHelp();
-
-    QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
-    const QCommandLineOption com1(QStringLiteral("com1"), QString(), QStringLiteral("DEVICE"));
-    const QCommandLineOption com2(QStringLiteral("com2"), QString(), QStringLiteral("DEVICE"));
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("1|2"));
-    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("N"));
-    const QCommandLineOption idle(QStringLiteral("idle"), QString(), QStringLiteral("SECONDS"));
-    const QCommandLineOption maxBytes(QStringLiteral("max-bytes"), QString(), QStringLiteral("N"));
-    const QCommandLineOption force(QStringLiteral("force"), QString());
-    parser.addOptions({help, com1, com2, port, baud, idle, maxBytes, force});
-
-    const bool parsed = parser.parse(arguments);
-    const QStringList words = parser.positionalArguments();
-    if (!words.isEmpty() && words.first() == sendWord) {
-        result.command = Command::Send;
-        result.helpText = sendHelp();
-    } else if (!words.isEmpty() && words.first() == receiveWord) {
-        result.command = Command::Receive;
-        result.helpText = receiveHelp();
-    }
-    const auto fail = [&result](const QString& error) {
-        result.error = error;
-        return result;
-    };
-    if (!parsed)
-        return fail(parser.errorText());
-    if (!words.isEmpty() && result.command == Command::Window)
-        return fail(
-            tr("Unknown command \"%1\"; the commands are send and receive.").arg(words.first()));
-    if (parser.isSet(help)) {
-        result.helpRequested = true;
-        return result;
-    }
-
-    for (const auto& [number, option] : {std::pair{1, &com1}, std::pair{2, &com2}}) {
-        if (!parser.isSet(*option))
-            continue;
-        const QString device = parser.value(*option);
-        if (device.isEmpty())
-            return fail(tr("--com%1 needs a device.").arg(number));
-        result.devices.insert(number, device);
-    }
-
-    if (result.command == Command::Window) {
-        for (const QCommandLineOption* option : {&port, &baud, &idle, &maxBytes, &force}) {
-            if (parser.isSet(*option))
-                return fail(tr("--%1 belongs to the send and receive commands.")
-                                .arg(option->names().first()));
-        }
-        return result;
-    }
-
-    const QString& commandWord = words.first();
-    if (words.size() < 2 || words[1].isEmpty())
-        return fail(tr("%1 needs a FILE.").arg(commandWord));
-    if (words.size() > 2)
-        return fail(tr("Unexpected argument: %1").arg(words[2]));
-    result.file = words[1];
-
-    if (result.command == Command::Send) {
-        for (const QCommandLineOption* option : {&idle, &maxBytes, &force}) {
-            if (parser.isSet(*option))
-                return fail(
-                    tr("--%1 belongs to the receive command only.").arg(option->names().first()));
-        }
-    }
-
-    if (parser.isSet(port)) {
-        const QString text = parser.value(port);
+    if (parser.isSet(options.port)) {
+        const QString text = parser.value(options.port);
         if (text != QLatin1String("1") && text != QLatin1String("2"))
-            return fail(tr("--port must be 1 or 2, not \"%1\".").arg(text));
-        result.port = text.toInt();
+            return tr("--port must be 1 or 2, not \"%1\".").arg(text);
+        line->port = text.toInt();
     }
-    if (parser.isSet(baud)) {
-        const QString text = parser.value(baud);
+    if (parser.isSet(options.baud)) {
+        const QString text = parser.value(options.baud);
         const std::optional<double> speed = parseNumber(text, false);
-        if (!speed || !usualSpeeds().contains(qint32(*speed)))
-            return fail(tr("--baud must be one of the usual speeds, not \"%1\"; see "
-                           "\"marlune %2 --help\".")
-                            .arg(text, commandWord));
-        result.baud = qint32(*speed);
+        if (!speed || *speed < LineSettings::lowestSpeed || *speed > LineSettings::highestSpeed)
+            return tr("--baud must be a whole number of bits per second from %1 to %2, not "
+                      "\"%3\".")
+                .arg(LineSettings::lowestSpeed)
+                .arg(LineSettings::highestSpeed)
+                .arg(text);
+        line->baud = qint32(*speed);
     }
-    if (parser.isSet(idle)) {
-        const QString text = parser.value(idle);
-        // A week is far beyond any real pause and keeps the milliseconds well inside range.
-        constexpr double longestIdle = 7 * 24 * 3600;
-        const std::optional<double> seconds = parseNumber(text, true);
-        if (!seconds || *seconds <= 0 || *seconds > longestIdle)
-            return fail(
-                tr("--idle must be a number of seconds above 0 and at most a week, not \"%1\".")
-                    .arg(text));
-        result.idleMs = std::max<qint64>(1, std::llround(*seconds * 1000));
-    }
-    if (parser.isSet(maxBytes)) {
-        const QString text = parser.value(maxBytes);
+    return QString();
+}
+
+QString readReceiveOptions(const QCommandLineParser& parser, const Options& options,
+                           CommandLine* line)
+{
+    if (parser.isSet(options.maxBytes)) {
+        const QString text = parser.value(options.maxBytes);
         bool ok = false;
         const qint64 count = text.toLongLong(&ok);
         if (!ok || count <= 0)
-            return fail(
-                tr("--max-bytes must be a whole number of bytes above 0, not \"%1\".").arg(text));
-        result.maxBytes = count;
+            return tr("--max-bytes must be a whole number of bytes above 0, not \"%1\".").arg(text);
+        line->maxBytes = count;
     }
-    result.force = parser.isSet(force);
-    return result;
+    line->force = parser.isSet(options.force);
+    QString error = readSeconds(parser, options.idle, &line->idleMs);
+    return error.isEmpty() ? readSeconds(parser, options.timeout, &line->timeoutMs) : error;
+}
+
+// The options given that the command does not take.
+QString checkBelonging(const QCommandLineParser& parser, const Options& options, Command command)
+{
+    for (const Options::Belonging& entry : options.belonging) {
+        if (parser.isSet(*entry.option) && !entry.commands.contains(command))
+            return tr("--%1 belongs to %2.").arg(entry.option->names().first(), tr(entry.where));
+    }
+    return QString();
+}
+
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList& arguments)
+{
+    CommandLine line;
+    line.helpText = tr(generalHelp);
+    const Options options;
+    QCommandLineParser parser;
+    parser.addOptions(options.all());
+    const bool parsed = parser.parse(arguments);
+    const QStringList words = parser.positionalArguments();
+
+    // The command first, so that an error comes with the help of the command meant.
+    const QString commandError = readCommand(words, &line);
+    line.error = parsed ? commandError : parser.errorText();
+    if (!line.error.isEmpty())
+        return line;
+    line.helpRequested = parser.isSet(options.help);
+    line.versionRequested = parser.isSet(options.version);
+    if (line.helpRequested || line.versionRequested)
+        return line;
+    line.json = parser.isSet(options.json);
+    // In this order: --com1 or --com2 alone selects a port only when --port did not.
+    const std::function<QString()> steps[] = {
+        [&] { return readWords(words, &line); },
+        [&] { return checkBelonging(parser, options, line.command); },
+        [&] { return readLineOptions(parser, options, &line); },
+        [&] { return readDevices(parser, options, &line); },
+        [&] { return readReceiveOptions(parser, options, &line); },
+    };
+    for (const auto& step : steps) {
+        line.error = step();
+        if (!line.error.isEmpty())
+            break;
+    }
+    return line;
 }
 
 bool CommandLine::opensWindow(const QStringList& arguments)
 {
     const CommandLine line = parse(arguments);
-    if (line.command != Command::Window || line.helpRequested)
+    if (line.command != Command::Window || line.helpRequested || line.versionRequested)
         return false;
     if (line.error.isEmpty())
         return true;
@@ -285,4 +398,17 @@ bool CommandLine::opensWindow(const QStringList& arguments)
             return true;
     }
     return false;
+}
+
+QString CommandLine::versionText()
+{
+    return QStringLiteral("marlune " MARLUNE_VERSION);
+}
+
+QMap<int, QString> CommandLine::devicesForRun(int portInUse) const
+{
+    QMap<int, QString> result = devices;
+    if (!device.isEmpty())
+        result.insert(portInUse, device);
+    return result;
 }

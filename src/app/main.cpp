@@ -1,9 +1,12 @@
 #include "app/commandline.h"
+#include "app/portlisting.h"
 #include "app/transfercommand.h"
 #include "main_window/form1.h"
 #include "main_window/shownprobe.h"
+#include "platform/commsettings.h"
 #include "platform/qtfiledialog.h"
 #include "platform/qtmessageservice.h"
+#include "platform/settingsstore.h"
 #include "platform/signalwatcher.h"
 
 #include <QApplication>
@@ -18,6 +21,7 @@ int reportUsageError(const CommandLine& commandLine)
 {
     const char* command = commandLine.command == CommandLine::Command::Send      ? " send"
                           : commandLine.command == CommandLine::Command::Receive ? " receive"
+                          : commandLine.command == CommandLine::Command::Ports   ? " ports"
                                                                                  : "";
     std::fprintf(stderr, "marlune: %s\nRun \"marlune%s --help\" for the options.\n",
                  qPrintable(commandLine.error), command);
@@ -35,7 +39,11 @@ int runWindow(int argc, char* argv[])
 
     QtFileDialog dialog;
     QtMessageService messages;
-    Form1 window(dialog, messages, commandLine.devices);
+    // --device is the device of the port the window starts on; --com1 or --com2 given alone
+    // starts it on that port. Neither is stored, unless the user then closes the window.
+    const int port = commandLine.port.value_or(
+        CommSettings::storedPort(SettingsStore(CommSettings::application)));
+    Form1 window(dialog, messages, commandLine.devicesForRun(port), commandLine.port);
     // A logout, a closed terminal or a kill ends the program as its close button does: the
     // reception keeps every byte, and the port choice is saved.
     SignalWatcher stopSignals({SIGINT, SIGTERM, SIGHUP});
@@ -70,9 +78,13 @@ int main(int argc, char* argv[])
     const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
     if (!commandLine.error.isEmpty())
         return reportUsageError(commandLine);
-    if (commandLine.helpRequested) {
-        std::fputs(qPrintable(commandLine.helpText), stdout);
+    if (commandLine.helpRequested || commandLine.versionRequested) {
+        std::fputs(qPrintable(commandLine.helpRequested ? commandLine.helpText
+                                                        : CommandLine::versionText() + '\n'),
+                   stdout);
         return CommandLine::exitSuccess;
     }
+    if (commandLine.command == CommandLine::Command::Ports)
+        return PortListing::run(commandLine);
     return runTransferCommand(commandLine);
 }

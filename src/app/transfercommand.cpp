@@ -22,10 +22,12 @@ void configurePort(SerialPort& port, const CommandLine& commandLine)
 {
     const SettingsStore store(CommSettings::application);
     CommSettings::loadDevices(store, &port.ports());
-    port.ports().mapForRun(commandLine.devices);
-    port.setCommPort(commandLine.port.value_or(CommSettings::storedPort(store)));
+    const int number = commandLine.port.value_or(CommSettings::storedPort(store));
+    port.ports().mapForRun(commandLine.devicesForRun(number));
+    port.setCommPort(number);
     // Both were checked already: the store's value reads as the default when the port would
-    // refuse it, and --baud takes only speeds the port accepts.
+    // refuse it, and --baud takes only speeds the settings can name. Whether the device can
+    // run at that speed, opening the port tells.
     port.setSettings(commandLine.baud ? LineSettings::plain(*commandLine.baud)
                                       : CommSettings::storedBaud(store));
 }
@@ -67,7 +69,8 @@ int runTransferCommand(const CommandLine& commandLine)
         QObject::connect(&watcher, &SignalWatcher::received, &receiver,
                          [&](int number) { receiver.stop(signalName(number)); });
         started = receiver.start(commandLine.file, commandLine.force,
-                                 {commandLine.idleMs, commandLine.maxBytes}, &error);
+                                 {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs},
+                                 &error);
     }
     if (!started) {
         progress.message(QStringLiteral("marlune: ") + error);

@@ -18,7 +18,7 @@ FileReceiver::~FileReceiver()
         m_port.setPortOpen(false);
 }
 
-bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error)
+bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, Claim claim)
 {
     const bool handingOver = isReceiving() && m_port.PortOpen();
     if (!handingOver && !m_port.setPortOpen(true, error)) {
@@ -26,7 +26,7 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error)
         return false;
     }
     // The old content goes only now that the reception can really start.
-    if (!target->claim(error)) {
+    if (claim == Claim::AtStart && !target->claim(error)) {
         target->giveBack();
         if (!handingOver)
             m_port.setPortOpen(false);
@@ -36,6 +36,26 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error)
         closeTarget();
     m_target = std::move(target);
     m_path = m_target->path();
+    m_name = m_target->displayName();
+    m_claimed = claim == Claim::AtStart;
+    m_heldBack = false;
+    // Queued: either may come while the target's own signal is still being delivered, and
+    // either may end the reception, which deletes the target.
+    const ReceiveTarget* current = m_target.get();
+    connect(
+        current, &ReceiveTarget::tookMore, this,
+        [this, current] {
+            if (m_target.get() == current && m_heldBack)
+                takeFromPort();
+        },
+        Qt::QueuedConnection);
+    connect(
+        current, &ReceiveTarget::broken, this,
+        [this, current](const QString& why) {
+            if (m_target.get() == current)
+                stopOnWriteFailure(why);
+        },
+        Qt::QueuedConnection);
     m_receivedCount = 0;
     m_lastBlock.clear();
     m_port.setReceiveTimeout(tailWaitMs);
@@ -51,6 +71,11 @@ void FileReceiver::onComm()
         m_port.discardInput();
         return;
     }
+    takeFromPort();
+}
+
+void FileReceiver::takeFromPort()
+{
     // A fast line is written in large batches, in whole blocks: the bytes are those that
     // block-by-block handling would store one after another, with one system call for many.
     // What has waited long enough goes whatever its size (a slow line, the end of a transfer).
@@ -58,27 +83,44 @@ void FileReceiver::onComm()
     const bool aged = m_port.inputAgeMs() >= tailWaitMs;
     if (waiting.size() < writeBatch && !aged)
         return;
-    const qint64 take = aged && waiting.size() <= maxBatch
-                            ? waiting.size()
-                            : std::min<qint64>(waiting.size(), maxBatch) / blockSize * blockSize;
+    qint64 take = aged && waiting.size() <= maxBatch
+                      ? waiting.size()
+                      : std::min<qint64>(waiting.size(), maxBatch) / blockSize * blockSize;
+    const qint64 room = m_target->room();
+    m_heldBack = take > room;
+    if (m_heldBack) {
+        take = room / blockSize * blockSize;
+        if (take == 0)
+            return;
+    }
     // Written straight from the port's buffer, then taken from it.
     QString error;
     const bool written = store(waiting.first(take), &error);
     m_port.dropInput(take);
-    if (!written) {
-        closeTarget();
-        m_port.setPortOpen(false);
-        emit failed(tr("Writing to \"%1\" failed: %2\nThe reception was stopped; %3 bytes were "
-                       "saved.")
-                        .arg(m_path, error)
-                        .arg(m_receivedCount));
-    }
+    if (!written)
+        stopOnWriteFailure(error);
+}
+
+void FileReceiver::stopOnWriteFailure(const QString& why)
+{
+    const qint64 saved = savedCount();
+    closeTarget();
+    m_port.setPortOpen(false);
+    emit failed(tr("Writing to %1 failed: %2\nThe reception was stopped; %3 bytes were saved.")
+                    .arg(m_name, why)
+                    .arg(saved));
 }
 
 bool FileReceiver::store(QByteArrayView bytes, QString* error)
 {
     if (bytes.isEmpty())
         return true;
+    // A reception that may still give its target back empties it only now.
+    if (!m_claimed) {
+        if (!m_target->claim(error))
+            return false;
+        m_claimed = true;
+    }
     qint64 written = 0;
     const bool ok = m_target->write(bytes, &written, error);
     if (written > 0) {
@@ -109,17 +151,32 @@ bool FileReceiver::finish(QString* error)
         rest = m_port.takeUnreadAfterLoss();
     }
     QString why;
-    const bool written = store(rest, &why);
+    // Nothing came: the target is emptied all the same, as the reception's end says it holds.
+    const bool written = (rest.isEmpty() && !m_claimed) ? m_target->claim(&why) : store(rest, &why);
+    const qint64 saved = savedCount();
     const bool linked = closeTarget();
     m_port.setPortOpen(false);
     if (!written) {
-        *error = tr("Writing the last bytes to \"%1\" failed: %2\n%3 bytes were saved.")
-                     .arg(m_path, why)
-                     .arg(m_receivedCount);
+        *error = tr("Writing the last bytes to %1 failed: %2\n%3 bytes were saved.")
+                     .arg(m_name, why)
+                     .arg(saved);
     } else if (!linked) {
         *error = lostFileMessage();
     }
     return written && linked;
+}
+
+bool FileReceiver::giveBack()
+{
+    if (!isReceiving() || m_claimed)
+        return false;
+    m_port.fetchPending();
+    if (m_port.InBufferCount() > 0)
+        return false;
+    m_target->giveBack();
+    closeTarget();
+    m_port.setPortOpen(false);
+    return true;
 }
 
 void FileReceiver::onDeviceLost(const QString& reason)
@@ -127,13 +184,17 @@ void FileReceiver::onDeviceLost(const QString& reason)
     if (!isReceiving())
         return;
     const QByteArray unread = m_port.takeUnreadAfterLoss();
+    // Nothing came at all: a target not claimed yet stays as it was found.
+    if (unread.isEmpty() && !m_claimed)
+        m_target->giveBack();
     QString error;
     const bool written = store(unread, &error);
+    const qint64 saved = savedCount();
     const bool linked = closeTarget();
-    QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to \"%3\".")
+    QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to %3.")
                        .arg(reason)
-                       .arg(m_receivedCount)
-                       .arg(m_path);
+                       .arg(saved)
+                       .arg(m_name);
     if (!written)
         text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
     if (!linked)
@@ -145,13 +206,19 @@ bool FileReceiver::closeTarget()
 {
     const bool linked = m_target->isLinked();
     m_target.reset();
+    m_heldBack = false;
     m_port.setReceiveTimeout(0);
     return linked;
 }
 
+qint64 FileReceiver::savedCount() const
+{
+    return m_receivedCount - m_target->backlog();
+}
+
 QString FileReceiver::lostFileMessage() const
 {
-    return tr("\"%1\" was deleted during the reception: the %2 bytes received went with it.")
-        .arg(m_path)
+    return tr("%1 was deleted during the reception: the %2 bytes received went with it.")
+        .arg(m_name)
         .arg(m_receivedCount);
 }

@@ -28,15 +28,25 @@ FileSender::~FileSender()
 
 FileSender::Start FileSender::start(const QString& path, QString* error)
 {
-    // The file first: a file that cannot be sent needs no port to say so. A send already
-    // running keeps its own: the port refuses a second one.
+    // The file first: a file that cannot be sent needs no port to say so.
     auto source = std::make_unique<SendSource>();
     if (!source->open(path, error))
         return Start::FileRefused;
+    return start(std::move(source), error);
+}
+
+FileSender::Start FileSender::start(std::unique_ptr<SendSource> source, QString* error)
+{
+    // A send already running keeps its own: the port refuses a second one.
     if (!m_port.setPortOpen(true, error))
         return Start::PortRefused;
     m_source = std::move(source);
-    m_path = path;
+    connect(m_source.get(), &SendSource::readable, this, [this] {
+        if (m_running && m_awaitingSource)
+            sendNextChunk();
+    });
+    m_path = m_source->path();
+    m_sourceName = m_source->displayName();
     m_length = m_source->length();
     m_sent = 0;
     m_nominalChunk = std::max(1, m_port.OutBufferSize());
@@ -66,11 +76,14 @@ void FileSender::onDrained()
     if (!m_running || !m_awaitingDrain)
         return;
     m_awaitingDrain = false;
-    if (m_sent < length()) {
-        if (m_sent > 0)
-            adaptChunk(m_buffer.size());
-        sendNextChunk();
-    } else if (length() == 0) {
+    if (m_sent > 0 && m_sent != length())
+        adaptChunk(m_buffer.size());
+    sendNextChunk();
+}
+
+void FileSender::endWhenSilent()
+{
+    if (m_sent == 0) {
         close();
         emit finished();
     } else {
@@ -99,19 +112,33 @@ void FileSender::adaptChunk(qint64 handed)
 
 void FileSender::sendNextChunk()
 {
-    const qint64 wanted = std::min(m_chunk, length() - m_sent);
+    m_awaitingSource = false;
+    const qint64 wanted = length() < 0 ? m_chunk : std::min(m_chunk, length() - m_sent);
+    if (wanted == 0) {
+        endWhenSilent();
+        return;
+    }
     // The port shares the buffer until it drained; reading into it afterwards copies nothing.
     m_buffer.resize(static_cast<qsizetype>(wanted));
     QString error;
-    if (!m_source->read(m_buffer.data(), wanted, m_sent, &error)) {
+    const qint64 got = m_source->read(m_buffer.data(), wanted, m_sent, &error);
+    if (got < 0) {
         fail(error);
         return;
     }
+    if (got == 0) {
+        // A stream: nothing to read yet, or its end.
+        m_awaitingSource = !m_source->atEnd();
+        if (!m_awaitingSource)
+            endWhenSilent();
+        return;
+    }
+    m_buffer.resize(static_cast<qsizetype>(got));
     m_awaitingDrain = true;
     m_chunkClock.start();
     if (!m_port.Output(m_buffer))
         return; // the device went away; its loss reports
-    m_sent += wanted;
+    m_sent += got;
     emit progress(m_sent, QByteArrayView(m_buffer));
 }
 
@@ -119,10 +146,12 @@ void FileSender::onDeviceLost(const QString& reason)
 {
     if (!m_running)
         return;
-    fail(tr("%1\nThe send was stopped after at most %2 of %3 bytes.")
-             .arg(reason)
-             .arg(m_sent)
-             .arg(length()));
+    fail(length() < 0
+             ? tr("%1\nThe send was stopped after at most %2 bytes.").arg(reason).arg(m_sent)
+             : tr("%1\nThe send was stopped after at most %2 of %3 bytes.")
+                   .arg(reason)
+                   .arg(m_sent)
+                   .arg(length()));
 }
 
 void FileSender::fail(const QString& message)
@@ -137,6 +166,7 @@ void FileSender::close()
 {
     m_running = false;
     m_awaitingDrain = false;
+    m_awaitingSource = false;
     m_settleTimer.stop();
     m_source.reset();
     m_port.setPortOpen(false);

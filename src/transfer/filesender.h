@@ -13,12 +13,12 @@
 
 class SerialPort;
 
-// Sends one file over the port, a chunk at a time: the next chunk is read and handed to the port
-// only once the port reports the last one drained, so nothing here waits or spins, and memory
-// stays one chunk whatever the file's size. The first chunk is the port's OutBufferSize, a
-// quarter second at the nominal speed; while the line drains much faster than that (a
-// pseudo-terminal, a USB adapter that ignores the speed), chunks grow up to what the line takes
-// in a quarter second, so progress never runs further ahead of the line.
+// Sends one file (or standard input, until its end) over the port, a chunk at a time: the next
+// chunk is read and handed to the port only once the port reports the last one drained, so nothing
+// here waits or spins, and memory stays one chunk whatever the file's size. The first chunk is the
+// port's OutBufferSize, a quarter second at the nominal speed; while the line drains much faster
+// than that (a pseudo-terminal, a USB adapter that ignores the speed), chunks grow up to what the
+// line takes in a quarter second, so progress never runs further ahead of the line.
 //
 // A send owns its file and the port from `start` to its end, closes both whichever way it ends,
 // and follows the loss of the device itself. Whatever the device sends meanwhile is thrown away.
@@ -50,14 +50,18 @@ public:
     // Opens the file, then the port, and begins sending from the event loop. On a refusal
     // nothing stays open and `error` says why.
     Start start(const QString& path, QString* error);
+    // The same from a source already open (standard input, say); PortRefused or Started.
+    Start start(std::unique_ptr<SendSource> source, QString* error);
     // Stops at once: what is still queued for the line is thrown away, and the file and the
     // port are closed.
     Sent cancel();
 
     bool isRunning() const { return m_running; }
-    // The file of the last send and its length, also once it ended.
+    // The file of the last send and its length (-1 for a stream), also once it ended.
     QString path() const { return m_path; }
     qint64 length() const { return m_length; }
+    // How messages name the source: the path in quotes, or "standard input".
+    QString sourceName() const { return m_sourceName; }
     // Bytes handed to the port so far.
     qint64 sentCount() const { return m_sent; }
 
@@ -74,6 +78,8 @@ signals:
 private:
     void onDrained();
     void sendNextChunk();
+    // Every byte was handed over: waits for the line to fall silent, then ends.
+    void endWhenSilent();
     void adaptChunk(qint64 handed);
     void onDeviceLost(const QString& reason);
     void fail(const QString& message);
@@ -82,6 +88,7 @@ private:
     SerialPort& m_port;
     std::unique_ptr<SendSource> m_source;
     QString m_path;
+    QString m_sourceName;
     qint64 m_length = 0;
     QByteArray m_buffer;
     qint64 m_sent = 0;
@@ -94,5 +101,7 @@ private:
     double m_recentSeconds = 0;
     bool m_running = false;
     bool m_awaitingDrain = false;
+    // A stream had nothing to read; its `readable` sends the next chunk.
+    bool m_awaitingSource = false;
     QTimer m_settleTimer;
 };

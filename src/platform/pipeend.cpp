@@ -1,0 +1,101 @@
+#include "platform/pipeend.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("PipeEnd", text);
+}
+
+QString systemError(int error)
+{
+    if (error == EPIPE)
+        return tr("its reader went away");
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+PipeEnd::PipeEnd(QObject* parent) : QObject(parent) {}
+
+PipeEnd::~PipeEnd()
+{
+    close();
+}
+
+bool PipeEnd::open(int fd, Direction direction, QString* error)
+{
+    close();
+    const int flags = ::fcntl(fd, F_GETFL);
+    const int wanted = direction == Direction::Read ? O_RDONLY : O_WRONLY;
+    if (flags < 0 || ((flags & O_ACCMODE) != wanted && (flags & O_ACCMODE) != O_RDWR)) {
+        *error = flags < 0 ? systemError(errno) : tr("it is not open for this direction");
+        return false;
+    }
+    if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *error = systemError(errno);
+        return false;
+    }
+    m_fd = fd;
+    m_flags = flags;
+    m_atEnd = false;
+    m_notifier = std::make_unique<QSocketNotifier>(
+        fd, direction == Direction::Read ? QSocketNotifier::Read : QSocketNotifier::Write);
+    m_notifier->setEnabled(false);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &PipeEnd::ready);
+    return true;
+}
+
+void PipeEnd::close()
+{
+    m_notifier.reset();
+    if (m_fd >= 0)
+        ::fcntl(m_fd, F_SETFL, m_flags);
+    m_fd = -1;
+}
+
+qint64 PipeEnd::read(char* data, qint64 size, QString* error)
+{
+    for (;;) {
+        const ssize_t got = ::read(m_fd, data, static_cast<size_t>(size));
+        if (got >= 0) {
+            m_atEnd = got == 0;
+            return got;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        *error = systemError(errno);
+        return -1;
+    }
+}
+
+qint64 PipeEnd::write(const char* data, qint64 size, QString* error)
+{
+    for (;;) {
+        const ssize_t put = ::write(m_fd, data, static_cast<size_t>(size));
+        if (put >= 0)
+            return put;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        *error = systemError(errno);
+        return -1;
+    }
+}
+
+void PipeEnd::watch(bool on)
+{
+    if (m_notifier && m_notifier->isEnabled() != on)
+        m_notifier->setEnabled(on);
+}
