@@ -6,6 +6,7 @@
 #include "platform/portmap.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -28,15 +29,6 @@
 
 namespace {
 
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
-
 QByteArray everyByteValue()
 {
     QByteArray bytes;
@@ -45,18 +37,6 @@ QByteArray everyByteValue()
             bytes.append(char(value));
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 qint64 fileSize(const QString& path)

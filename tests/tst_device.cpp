@@ -2,6 +2,7 @@
 // the program would, as a raw tty, and once through the program's own serial port.
 #include "marlunerun.h"
 #include "platform/serialport.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -54,18 +55,6 @@ QByteArray everyByteValue(int rounds)
 QString sha256(const QByteArray& bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // "stored FILE SIZE SHA256", "played ..." and "play-stopped FILE SENT SIZE": the file name may

@@ -1,5 +1,6 @@
 #include "platform/serialport.h"
 #include "ptypair.h"
+#include "testfiles.h"
 #include "transfer/filereceiver.h"
 
 #include <QFile>
@@ -9,25 +10,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto& b : bytes)
-        b = static_cast<char>(random.bounded(256));
-    return bytes;
-}
-
-QByteArray content(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 // A reception without the window, on a pty standing in for the device.
 class FileReceiverTest : public QObject
@@ -77,7 +59,7 @@ private slots:
         connect(m_receiver.get(), &FileReceiver::stored, this,
                 [&](QByteArrayView bytes) { reported += bytes.toByteArray(); });
         QVERIFY(m_pty->write(data));
-        QTRY_COMPARE_WITH_TIMEOUT(content(m_path), data, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_path), data, 2000);
         QCOMPARE(m_receiver->receivedCount(), data.size());
         QCOMPARE(m_receiver->lastBlock(), data.right(512));
         // What it reports is what reached the file, in order (a checksum follows it).

@@ -1,5 +1,6 @@
 #include "platform/serialport.h"
 #include "ptypair.h"
+#include "testfiles.h"
 #include "transfer/filesender.h"
 
 #include <QFile>
@@ -10,19 +11,6 @@
 
 #include <algorithm>
 #include <memory>
-
-namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto& b : bytes)
-        b = static_cast<char>(random.bounded(256));
-    return bytes;
-}
-
-} // namespace
 
 // A send without the window, on a pty standing in for the device.
 class FileSenderTest : public QObject

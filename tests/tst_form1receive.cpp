@@ -1,6 +1,7 @@
 #include "main_window/form1.h"
 #include "ptypair.h"
 #include "scriptedui.h"
+#include "testfiles.h"
 #include "transfer/textpreview.h"
 
 #include <QAction>
@@ -19,28 +20,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto& b : bytes)
-        b = static_cast<char>(random.bounded(256));
-    return bytes;
-}
-
-QByteArray fileContent(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot read>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // The window with a pty as COM2 and scripted dialogs.
 struct Rig
@@ -71,7 +50,7 @@ struct Rig
     // Starts sending a file holding `data`.
     void startSend(const QString& path, const QByteArray& data)
     {
-        writeFile(path, data);
+        QVERIFY(writeFile(path, data));
         dialog.answers.push_back(path);
         form->Command1_Click();
     }
@@ -164,7 +143,7 @@ void ReceivingTest::receivesEveryByte()
 
     rig.get<QPushButton>("Command4")->click();
     QVERIFY(rig.idle());
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
     QCOMPARE(rig.count(), data.size());
     QCOMPARE(rig.label("Label7"), QString::number(data.size()));
     TextPreview::Preview preview;
@@ -203,7 +182,7 @@ void ReceivingTest::blocksReachDiskBeforeStop()
     QVERIFY(rig.pty.write(data));
     QTRY_COMPARE(rig.count(), data.size());
     // Read through another handle while the reception still runs.
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
 }
 
 void ReceivingTest::overwriteQuestion_data()
@@ -219,7 +198,7 @@ void ReceivingTest::overwriteQuestion()
 {
     QFETCH(QByteArray, old);
     QFETCH(bool, confirm);
-    writeFile(m_path, old);
+    QVERIFY(writeFile(m_path, old));
     Rig rig;
     rig.messages.okAnswers.push_back(confirm);
     rig.start(m_path);
@@ -233,7 +212,7 @@ void ReceivingTest::overwriteQuestion()
     }
     if (!confirm) {
         QVERIFY(rig.idle());
-        QCOMPARE(fileContent(m_path), old);
+        QCOMPARE(readFile(m_path), old);
         QCOMPARE(rig.label("Label3"), QString());
         // Not held open: a reception can start on it at once.
         rig.messages.okAnswers.push_back(true);
@@ -246,7 +225,7 @@ void ReceivingTest::overwriteQuestion()
     QVERIFY(rig.pty.write(data));
     QTRY_VERIFY(rig.count() >= 512);
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), data); // nothing of the old content remains
+    QCOMPARE(readFile(m_path), data); // nothing of the old content remains
 }
 
 void ReceivingTest::cancelledDialogChangesNothing()
@@ -272,7 +251,7 @@ void ReceivingTest::portHeldElsewhereKeepsFileAndIdle()
     QFETCH(bool, existing);
     const QByteArray old = randomBytes(2000, 10);
     if (existing)
-        writeFile(m_path, old);
+        QVERIFY(writeFile(m_path, old));
     Rig rig;
     QSerialPort other;
     other.setPortName(rig.pty.devicePath());
@@ -285,7 +264,7 @@ void ReceivingTest::portHeldElsewhereKeepsFileAndIdle()
     QVERIFY2(message.contains(QLatin1String("COM2")), qPrintable(message));
     QVERIFY2(message.contains(rig.pty.devicePath()), qPrintable(message));
     if (existing)
-        QCOMPARE(fileContent(m_path), old);
+        QCOMPARE(readFile(m_path), old);
     else
         QVERIFY(!QFile::exists(m_path));
     QVERIFY(rig.get<QWidget>("text1")->isHidden());
@@ -326,7 +305,7 @@ void ReceivingTest::writeFailureEndsReception()
              qPrintable(message));
     QVERIFY(rig.idle());
     QCOMPARE(rig.count(), qint64(limit));
-    QCOMPARE(fileContent(m_path), data.left(limit));
+    QCOMPARE(readFile(m_path), data.left(limit));
 }
 
 void ReceivingTest::deviceLossSavesWhatArrived()
@@ -341,7 +320,7 @@ void ReceivingTest::deviceLossSavesWhatArrived()
     QTest::qWait(200); // a flood of errors would show up as more messages
     QCOMPARE(rig.messages.errors.size(), std::size_t(1));
     // The tail that waited below the block size is saved too.
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
     QCOMPARE(rig.count(), data.size());
     QCOMPARE(rig.label("Label7"), QString::number(data.size()));
     QVERIFY(rig.messages.errors[0].text.contains(QString::number(data.size())));
@@ -364,7 +343,7 @@ void ReceivingTest::bytesOutsideReceptionAreDiscarded()
     QVERIFY(rig.pty.write(data));
     QTRY_COMPARE(rig.count(), data.size());
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
 }
 
 void ReceivingTest::secondStartHandsOver()
@@ -381,14 +360,14 @@ void ReceivingTest::secondStartHandsOver()
     QVERIFY(rig.receivingArrangement());
     QCOMPARE(rig.count(), 0);
     QCOMPARE(rig.label("Label3"), second);
-    QCOMPARE(fileContent(m_path), first);
+    QCOMPARE(readFile(m_path), first);
 
     const QByteArray rest = randomBytes(600, 17);
     QVERIFY(rig.pty.write(rest));
     QTRY_VERIFY(rig.count() >= 512);
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), first);
-    QCOMPARE(fileContent(second), rest);
+    QCOMPARE(readFile(m_path), first);
+    QCOMPARE(readFile(second), rest);
     QCOMPARE(rig.label("Label7"), QString::number(rest.size()));
 }
 
@@ -404,23 +383,23 @@ void ReceivingTest::secondStartCancelledLeavesReceptionAlone()
     QVERIFY(rig.receivingArrangement());
     // Refused overwrite of another file: likewise untouched.
     const QString other = m_dir.filePath(QStringLiteral("other.bin"));
-    writeFile(other, "keep me");
+    QVERIFY(writeFile(other, "keep me"));
     rig.messages.okAnswers.push_back(false);
     rig.dialog.answers.push_back(other);
     rig.menu("mnuReceiveFile");
     QVERIFY(rig.receivingArrangement());
-    QCOMPARE(fileContent(other), QByteArray("keep me"));
+    QCOMPARE(readFile(other), QByteArray("keep me"));
 
     QVERIFY(rig.pty.write(data.mid(1024)));
     QTRY_COMPARE(rig.count(), data.size());
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
 }
 
 void ReceivingTest::stopShowsReceivedFileNotDialogName()
 {
     const QString decoy = m_dir.filePath(QStringLiteral("decoy.txt"));
-    writeFile(decoy, "decoy content");
+    QVERIFY(writeFile(decoy, "decoy content"));
     Rig rig;
     rig.start(m_path);
     QVERIFY(rig.pty.write("received text"));
@@ -431,7 +410,7 @@ void ReceivingTest::stopShowsReceivedFileNotDialogName()
     QVERIFY(rig.receivingArrangement());
 
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), QByteArray("received text"));
+    QCOMPARE(readFile(m_path), QByteArray("received text"));
     QCOMPARE(rig.view(), QStringLiteral("received text"));
 }
 
@@ -465,7 +444,7 @@ void ReceivingTest::viewShowsTextOrDump()
         rig.start(m_path);
         QVERIFY(rig.pty.write(data));
         rig.form->Command4_Click();
-        QCOMPARE(fileContent(m_path), data);
+        QCOMPARE(readFile(m_path), data);
         QCOMPARE(rig.view(),
                  data == text ? QString::fromLatin1(text) : TextPreview::hexDump(binary));
     }
@@ -482,7 +461,7 @@ void ReceivingTest::closingWindowStopsAndKeepsBytes()
     rig.form->close();
     QVERIFY(!rig.receiving());
     QVERIFY(!rig.pty.isHeld());
-    QCOMPARE(fileContent(m_path), data);
+    QCOMPARE(readFile(m_path), data);
 }
 
 void ReceivingTest::stopWhileIdleOnlyClearsWaitingText()
@@ -497,7 +476,7 @@ void ReceivingTest::stopWhileIdleOnlyClearsWaitingText()
     QVERIFY(rig.pty.write("abc"));
     rig.form->Command4_Click();
     rig.form->Command4_Click();
-    QCOMPARE(fileContent(m_path), QByteArray("abc"));
+    QCOMPARE(readFile(m_path), QByteArray("abc"));
     QCOMPARE(rig.view(), QStringLiteral("abc"));
     QCOMPARE(rig.label("Label7"), QStringLiteral("3"));
 }

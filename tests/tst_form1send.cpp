@@ -2,6 +2,7 @@
 #include "main_window/form1.h"
 #include "ptypair.h"
 #include "scriptedui.h"
+#include "testfiles.h"
 #include "transfer/textpreview.h"
 
 #include <QAction>
@@ -62,7 +63,6 @@ private:
     static int firstChunk() { return SerialPort().OutBufferSize(); }
 
     QString writeFile(const QString& name, const QByteArray& bytes) const;
-    static QByteArray randomBytes(qsizetype size);
     // The count Label4 shows, or -1 when it does not read " N".
     qint64 shownCount() const;
     // Every control's text and state, to show that nothing changed.
@@ -115,19 +115,9 @@ void TestSending::cleanup()
 QString TestSending::writeFile(const QString& name, const QByteArray& bytes) const
 {
     const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    if (!::writeFile(path, bytes))
         qFatal("cannot write %s", qPrintable(path));
     return path;
-}
-
-QByteArray TestSending::randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(20240611);
-    for (char& c : bytes)
-        c = static_cast<char>(generator.bounded(256));
-    return bytes;
 }
 
 qint64 TestSending::shownCount() const
@@ -232,7 +222,7 @@ void TestSending::arrivesWhole()
     QFETCH(bool, readAfterEnd);
 
     const int size = chunks * firstChunk() + extra;
-    QByteArray bytes = randomBytes(size);
+    QByteArray bytes = randomBytes(size, 20240611);
     if (allByteValues) {
         for (int i = 0; i < size; ++i)
             bytes[i] = static_cast<char>(i % 256);
@@ -352,7 +342,7 @@ void TestSending::longFileProgress()
 
 void TestSending::cancelStopsAtOnce()
 {
-    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray bytes = randomBytes(256 * 1024, 20240611);
     const QByteArray prefix = startAndReadPrefix(bytes, 2048);
     const qint64 sentBefore = stallFarEnd(prefix);
 
@@ -392,7 +382,7 @@ void TestSending::dismissedDialogChangesNothing()
 
 void TestSending::portHeldByAnotherProgram()
 {
-    const QByteArray bytes = randomBytes(3000);
+    const QByteArray bytes = randomBytes(3000, 20240611);
     const QString path = writeFile(QStringLiteral("held.bin"), bytes);
     QSerialPort holder(m_pty->devicePath());
     QVERIFY(holder.open(QIODevice::ReadWrite));
@@ -450,7 +440,7 @@ void TestSending::unusableChoice()
     QFETCH(QString, says);
 
     // A send before, so that a stale count could show.
-    const QByteArray bytes = randomBytes(700);
+    const QByteArray bytes = randomBytes(700, 20240611);
     const QString good = writeFile(QStringLiteral("good.bin"), bytes);
     m_dialog.answers = {good};
     m_form->Command1_Click();
@@ -482,7 +472,7 @@ void TestSending::unusableChoice()
 
 void TestSending::farEndGoneMidSend()
 {
-    const QByteArray prefix = startAndReadPrefix(randomBytes(256 * 1024), 4096);
+    const QByteArray prefix = startAndReadPrefix(randomBytes(256 * 1024, 20240611), 4096);
     QVERIFY(prefix.size() >= 4096);
     QVERIFY(sending());
 
@@ -500,7 +490,7 @@ void TestSending::farEndGoneMidSend()
 
 void TestSending::fileShrinksMidSend()
 {
-    const QByteArray bytes = randomBytes(512 * 1024);
+    const QByteArray bytes = randomBytes(512 * 1024, 20240611);
     QByteArray received = startAndReadPrefix(bytes, 4096);
     QVERIFY(sending());
     // The file now ends a little ahead of the send, well within what the line holds, and the
@@ -529,7 +519,7 @@ void TestSending::windowGoesAwayMidSend()
 {
     QFETCH(bool, destroy);
 
-    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray bytes = randomBytes(256 * 1024, 20240611);
     const QByteArray prefix = startAndReadPrefix(bytes, 4096);
     const qint64 sentBefore = stallFarEnd(prefix);
     QVERIFY(sentBefore > 0);
@@ -555,7 +545,7 @@ void TestSending::windowGoesAwayMidSend()
 
 void TestSending::secondSendFromMenuIsRefused()
 {
-    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray bytes = randomBytes(256 * 1024, 20240611);
     const QByteArray prefix = startAndReadPrefix(bytes, 4096);
     QVERIFY(sending());
     const QString other = writeFile(QStringLiteral("other.bin"), "not this one");
@@ -595,7 +585,7 @@ void TestSending::droppedFileIsSent()
         QVERIFY(dropped.isAccepted());
     };
     // The same send as the menu's, with the dropped file instead of the dialog.
-    const QByteArray bytes = randomBytes(256 * 1024);
+    const QByteArray bytes = randomBytes(256 * 1024, 20240611);
     const QString path = writeFile(QStringLiteral("dropped.bin"), bytes);
     drop(path);
     QTRY_VERIFY(sending());

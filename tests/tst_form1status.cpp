@@ -5,6 +5,7 @@
 #include "platform/qtdevicechooser.h"
 #include "ptypair.h"
 #include "scriptedui.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDialog>
@@ -23,15 +24,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (auto& b : bytes)
-        b = static_cast<char>(random.bounded(256));
-    return bytes;
-}
 
 QByteArray sha256Of(const QByteArray& bytes)
 {

@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "transfer/receivetarget.h"
 #include "transfer/streamoutput.h"
 
@@ -10,16 +11,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-QByteArray content(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 class ReceiveTargetTest : public QObject
 {
@@ -50,7 +41,7 @@ private slots:
             QCOMPARE(target.holdsData(), name == QLatin1String("old"));
             target.giveBack();
         }
-        QCOMPARE(content(path("old")), QByteArray("precious"));
+        QCOMPARE(readFile(path("old")), QByteArray("precious"));
         QVERIFY(!QFile::exists(path("new")));
 
         ReceiveTarget target;
@@ -59,7 +50,7 @@ private slots:
         qint64 written = 0;
         QVERIFY(target.write("fresh", &written, nullptr));
         QCOMPARE(written, qint64(5));
-        QCOMPARE(content(path("old")), QByteArray("fresh"));
+        QCOMPARE(readFile(path("old")), QByteArray("fresh"));
     }
 
     void pipeNobodyReadsIsRefused()

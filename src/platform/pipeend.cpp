@@ -1,5 +1,7 @@
 #include "platform/pipeend.h"
 
+#include "platform/nonblockingio.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -64,34 +66,18 @@ void PipeEnd::close()
 
 qint64 PipeEnd::read(char* data, qint64 size, QString* error)
 {
-    for (;;) {
-        const ssize_t got = ::read(m_fd, data, static_cast<size_t>(size));
-        if (got >= 0) {
-            m_atEnd = got == 0;
-            return got;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
+    const qint64 got = NonBlockingIo::read(m_fd, data, size, &m_atEnd);
+    if (got < 0)
         *error = systemError(errno);
-        return -1;
-    }
+    return got;
 }
 
 qint64 PipeEnd::write(const char* data, qint64 size, QString* error)
 {
-    for (;;) {
-        const ssize_t put = ::write(m_fd, data, static_cast<size_t>(size));
-        if (put >= 0)
-            return put;
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
+    const qint64 put = NonBlockingIo::write(m_fd, data, size);
+    if (put < 0)
         *error = systemError(errno);
-        return -1;
-    }
+    return put;
 }
 
 void PipeEnd::watch(bool on)

@@ -1,5 +1,6 @@
 #include "platform/serialdevice.h"
 
+#include "platform/nonblockingio.h"
 #include "platform/serialspeed.h"
 
 #include <QDir>
@@ -314,33 +315,24 @@ void SerialDevice::close()
 
 qint64 SerialDevice::read(char* data, qint64 size, QString* error)
 {
-    for (;;) {
-        const ssize_t got = ::read(m_fd, data, static_cast<size_t>(size));
-        if (got > 0)
-            return got;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return 0;
-        *error = got == 0 ? tr("the device closed the line or was disconnected.") : systemError();
+    bool atEnd = false;
+    const qint64 got = NonBlockingIo::read(m_fd, data, size, &atEnd);
+    if (got < 0 || atEnd) {
+        // With VMIN 1 a read of nothing is a hang-up.
+        *error = atEnd ? tr("the device closed the line or was disconnected.") : systemError();
         return -1;
     }
+    return got;
 }
 
 qint64 SerialDevice::write(const char* data, qint64 size, QString* error)
 {
-    for (;;) {
-        const ssize_t put = ::write(m_fd, data, static_cast<size_t>(size));
-        if (put >= 0)
-            return put;
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return 0;
+    const qint64 put = NonBlockingIo::write(m_fd, data, size);
+    if (put < 0) {
         *error =
             errno == EIO ? tr("the device closed the line or was disconnected.") : systemError();
-        return -1;
     }
+    return put;
 }
 
 qint64 SerialDevice::outputQueued() const
