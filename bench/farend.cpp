@@ -1,5 +1,6 @@
 #include "farend.h"
 
+#include "cpuplacement.h"
 #include "pattern.h"
 
 #include <algorithm>
@@ -42,14 +43,20 @@ void FarEnd::startSending(std::int64_t count, std::int64_t bytesPerSecond)
 {
     m_count = count;
     m_paced = bytesPerSecond > 0;
-    m_thread = std::thread([=, this] { run(true, count, bytesPerSecond); });
+    m_thread = std::thread([=, this] {
+        CpuPlacement::pinToFarEndCore();
+        run(true, count, bytesPerSecond);
+    });
 }
 
 void FarEnd::startReceiving(std::int64_t count, std::int64_t bytesPerSecond)
 {
     m_count = count;
     m_paced = bytesPerSecond > 0;
-    m_thread = std::thread([=, this] { run(false, count, bytesPerSecond); });
+    m_thread = std::thread([=, this] {
+        CpuPlacement::pinToFarEndCore();
+        run(false, count, bytesPerSecond);
+    });
 }
 
 bool FarEnd::wait(int timeoutMs)

@@ -11,6 +11,7 @@
 //                                        own, for a parent that measures it (CPU, memory)
 
 #include "childprocess.h"
+#include "cpuplacement.h"
 #include "farend.h"
 #include "pattern.h"
 #include "report.h"
@@ -131,6 +132,8 @@ QString moverName(Mover mover)
     switch (mover) {
     case Mover::Kernel:
         return QStringLiteral("kernel path");
+    case Mover::KernelProcess:
+        return QStringLiteral("dd");
     case Mover::Window:
         return QStringLiteral("window");
     case Mover::CommandLine:
@@ -248,12 +251,16 @@ void measureThroughput(const Setup& setup, Report* report)
             cases.push_back({mover, direction, baud, {}, {}});
     }
     std::vector<double> lateness;
+    CpuPlacement::setPinned(true);
     // Run by run over all rows, so that a slow spell of the machine spreads over them all.
     for (int run = 1; run <= throughputRuns; ++run) {
         for (ThroughputCase& c : cases) {
             const bool watchTimer = c.mover == Mover::Window && c.direction == Direction::Receive;
-            c.baseline.push_back(runTransfer(setup, Mover::Kernel, c.direction, c.baud,
-                                             throughputBytes, runLimitMs));
+            // The kernel path as the program runs: in the window's process (this one) for the
+            // window, in a process of its own for the command line.
+            const Mover baseline = c.mover == Mover::Window ? Mover::Kernel : Mover::KernelProcess;
+            c.baseline.push_back(
+                runTransfer(setup, baseline, c.direction, c.baud, throughputBytes, runLimitMs));
             c.program.push_back(runTransfer(setup, c.mover, c.direction, c.baud, throughputBytes,
                                             runLimitMs, watchTimer ? &lateness : nullptr));
             note(QStringLiteral("run %1, %2 baud, %3 %4: kernel path %5, program %6")
@@ -263,6 +270,7 @@ void measureThroughput(const Setup& setup, Report* report)
                           describeRun(c.baseline.back()), describeRun(c.program.back())));
         }
     }
+    CpuPlacement::setPinned(false);
     QFile::remove(setup.file("send.bin"));
     for (const ThroughputCase& c : cases)
         report->add(throughputRow(c));
@@ -505,12 +513,14 @@ void describeMethod(Report* report, const Machine& machine, const QString& loadA
         QStringLiteral("compiled pty thread on the master side of a raw pseudo-terminal (the "
                        "program opens the slave as its port); unpaced for throughput and memory, "
                        "paced %1 B/s in 1 ms steps for CPU; the same far end serves the program "
-                       "and the baseline")
-            .arg(thousands(pacedBytesPerSecond)));
+                       "and the baseline; for throughput, %2")
+            .arg(thousands(pacedBytesPerSecond), QLatin1String(CpuPlacement::describe())));
     report->addHeader(QStringLiteral("Baseline"),
                       QStringLiteral("the kernel path: blocking 64 KiB read/write loops on the "
                                      "slave, set raw at the row's speed (what stty, then dd, cat "
-                                     "or head -c do)"));
+                                     "or head -c do); for the window in its process (this one), "
+                                     "for the command line `dd bs=64K` in a process of its own, "
+                                     "timed as the command is, from its start to its end"));
     report->addHeader(
         QStringLiteral("Throughput"),
         QStringLiteral(

@@ -22,9 +22,10 @@ struct Setup
 // Who moves the data on the program's side of the line.
 enum class Mover
 {
-    Kernel,      // plain blocking 64 KiB read/write loops, what cat, dd and head -c do
-    Window,      // the program's window, in this process
-    CommandLine, // marlune send / marlune receive
+    Kernel,        // plain blocking 64 KiB read/write loops, what cat, dd and head -c do
+    KernelProcess, // the same as dd, in a process of its own
+    Window,        // the program's window, in this process
+    CommandLine,   // marlune send / marlune receive
 };
 
 enum class Direction

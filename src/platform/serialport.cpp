@@ -8,7 +8,7 @@ namespace {
 // What one look at the device reads at a time, and at most per wake-up: a fast source is read in
 // large pieces, and the event loop still gets its turn between them.
 constexpr std::size_t readPiece = 64 * 1024;
-constexpr qint64 readBudget = 1024 * 1024;
+constexpr qint64 readBudget = 256 * 1024;
 // A read at least this large found the system's buffer full or nearly so.
 constexpr qint64 fullRead = 2048;
 // Received bytes nobody takes pile up to here; past it, reading waits and the system holds the

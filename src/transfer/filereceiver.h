@@ -12,12 +12,11 @@
 class SerialPort;
 
 // Stores what arrives on the port into a file (or passes it on to standard output), in arrival
-// order: in whole 512-byte blocks once
-// 64 KiB wait (a fast line), and whatever waits once its oldest byte has waited a twentieth of a
-// second (a slow one, or the end of a transfer), so the file always holds everything that arrived
-// but the last moments, whatever ends the program, at the price of few writes. Each write reaches
-// the system before the handler returns. Bytes that arrive while no reception runs are thrown
-// away.
+// order: in batches up to a 256 KiB boundary of the file (a fast line), and whatever waits once
+// its oldest byte has waited a twentieth of a second (a slow line, or the end of a transfer), so
+// the file always holds everything that arrived but the last moments, whatever ends the program,
+// at the price of few writes. Each write reaches the system before the handler returns. Bytes
+// that arrive while no reception runs are thrown away.
 //
 // A reception owns its file and the port from `start` to its end, closes both whichever way it
 // ends, and follows the loss of the device itself. While a target has no room (standard output
@@ -30,10 +29,11 @@ public:
     // A receive block: the unit in which bytes are taken from the port, and the notification
     // threshold.
     static constexpr int blockSize = 512;
-    // So much waiting is written at once, in whole blocks, whatever its age.
-    static constexpr qint64 writeBatch = 64 * 1024;
-    // At most this much is taken and written at once (whole blocks); the port raises the next
-    // notification at once for the rest.
+    // Bytes waiting are written, whatever their age, once they reach the next multiple of this
+    // in the file.
+    static constexpr qint64 writeBatch = 256 * 1024;
+    // At most this much is taken and written at once; the port raises the next notification at
+    // once for the rest.
     static constexpr qint64 maxBatch = 1024 * 1024;
     // How long bytes may wait in the port before they are written all the same.
     static constexpr int tailWaitMs = 50;
