@@ -143,7 +143,11 @@ bool RegularFile::truncate(QString* error)
         setError(error, tr("The file is not open."));
         return false;
     }
-    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+    // ext4 writes a file back when it is closed after being truncated to nothing, even if it
+    // was empty already: a new file is left as it is.
+    struct stat info = {};
+    const bool empty = ::fstat(m_fd, &info) == 0 && info.st_size == 0;
+    if ((!empty && ::ftruncate(m_fd, 0) != 0) || ::lseek(m_fd, 0, SEEK_SET) != 0) {
         setError(error, systemError());
         return false;
     }
