@@ -599,6 +599,8 @@ int main(int argc, char* argv[])
     describeMethod(&report, machine, Machine::loadAverage(), (monotonicNs() - begun) / 60e9);
 
     std::printf("\n%s", qPrintable(report.markdown()));
+    // The table first, whole, even when both streams go to one file.
+    std::fflush(stdout);
     const QString json = QCoreApplication::applicationDirPath() + QStringLiteral("/results.json");
     QFile out(json);
     if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
