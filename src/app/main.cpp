@@ -73,6 +73,9 @@ int main(int argc, char* argv[])
     if (CommandLine::opensWindow(arguments))
         return runWindow(argc, argv);
 
+    // The commands use no glib-based component, and Qt's own event dispatcher costs less per
+    // wake-up: a reception at 115200 wakes a thousand times a second.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("marlune"));
     const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
