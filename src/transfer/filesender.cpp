@@ -28,7 +28,10 @@ FileSender::~FileSender()
 
 FileSender::Start FileSender::start(const QString& path, QString* error)
 {
-    // The file first: a file that cannot be sent needs no port to say so.
+    // A port in use refuses whatever the file, so that a transfer running keeps its own. A free
+    // port waits for the file: a file that cannot be sent needs no port to say so.
+    if (m_port.PortOpen() && !m_port.setPortOpen(true, error))
+        return Start::PortRefused;
     auto source = std::make_unique<SendSource>();
     if (!source->open(path, error))
         return Start::FileRefused;
