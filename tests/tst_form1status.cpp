@@ -1,8 +1,8 @@
 // The status bar: how a transfer goes and how it went, and the device behind each port number,
 // chosen in the window.
 #include "main_window/form1.h"
+#include "main_window/qtdevicechooser.h"
 #include "platform/devicechooser.h"
-#include "platform/qtdevicechooser.h"
 #include "ptypair.h"
 #include "scriptedui.h"
 #include "testfiles.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qtdevicechooser.h"
+#include "main_window/qtdevicechooser.h"
 
 #include <QObject>
 

@@ -3,6 +3,7 @@
 #include "main_window/fittinglabel.h"
 #include "main_window/helpwindow.h"
 #include "platform/filedialog.h"
+#include "platform/linesettings.h"
 #include "platform/messageservice.h"
 #include "transfer/receivetarget.h"
 #include "transfer/textpreview.h"
@@ -25,7 +26,7 @@
 namespace {
 
 const QString waitingText = QStringLiteral("Waitting Receive...");
-// At most this often (twice a second) the count and the view follow a reception. Laying out and
+// At most this often (once a second) the count and the view follow a reception. Laying out and
 // painting a block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and
 // on a slow line that must stay a small share of the CPU.
 constexpr int receiveViewIntervalMs = 1000;
@@ -100,8 +101,6 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     MSComm1.ports().mapForRun(devicesForRun);
     MSComm1.setCommPort(portForRun.value_or(CommSettings::storedPort(m_store)));
     selectSPort(MSComm1.CommPort() - 1);
-    m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
-    m_devices.refresh();
     MSComm1.setSettings(CommSettings::storedBaud(m_store));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
@@ -154,7 +153,7 @@ void Form1::SPort_Click(int index)
 void Form1::Buart_Click(int index)
 {
     if (m_ui.Buart[index]->isChecked())
-        MSComm1.setSettings(QLatin1String(Form1Ui::speeds[index].settings));
+        MSComm1.setSettings(LineSettings::plain(Form1Ui::speeds[index].speed));
     m_ui.Label2->setText(MSComm1.Settings());
 }
 

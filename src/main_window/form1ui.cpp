@@ -190,7 +190,7 @@ void Form1Ui::createFrames()
     Frame1->setStyle(frameStyle);
     Frame2->setStyle(frameStyle);
     for (std::size_t i = 0; i < speeds.size(); ++i) {
-        Buart[i] = new QRadioButton(QLatin1String(speeds[i].caption), Frame2);
+        Buart[i] = new QRadioButton(QString::number(speeds[i].speed), Frame2);
         place(Buart[i], QStringLiteral("Buart%1").arg(i), 120, 240 + 240 * int(i), 975, 255);
     }
 }

@@ -28,26 +28,24 @@ class Form1Ui
 public:
     struct Speed
     {
-        const char* caption;
-        const char* settings;
+        qint32 speed;
         int tabIndex;
     };
     // The speed buttons, in the order of the Buart group.
     static constexpr std::array<Speed, 8> speeds{{
-        {"1200", "1200,N,8,1", 5},
-        {"2400", "2400,N,8,1", 6},
-        {"4800", "4800,N,8,1", 7},
-        {"9600", "9600,N,8,1", 8},
-        {"19200", "19200,N,8,1", 19},
-        {"38400", "38400,N,8,1", 9},
-        {"57600", "57600,N,8,1", 10},
-        {"115200", "115200,N,8,1", 11},
+        {1200, 5},
+        {2400, 6},
+        {4800, 7},
+        {9600, 8},
+        {19200, 19},
+        {38400, 9},
+        {57600, 10},
+        {115200, 11},
     }};
     // The client area, in twips.
     static constexpr int clientWidth = 9660;
     static constexpr int clientHeight = 6720;
 
-    Form1Ui() = default;
     explicit Form1Ui(QMainWindow* form) { setupUi(form); }
 
     // Builds the controls and menus on `form`, which owns them from then on.

@@ -12,7 +12,7 @@ class QLabel;
 
 // The status bar's account of a transfer. While it runs: a send's rate and time left, or a
 // reception's rate and the time since its last byte, so the user sees when the device has
-// finished; refreshed twice a second. When it ends: a summary with the SHA-256 of the bytes, which
+// finished; refreshed once a second. When it ends: a summary with the SHA-256 of the bytes, which
 // stays until the next transfer. The bytes are hashed as they pass, so no file is read twice.
 class TransferFeedback : public QObject
 {
