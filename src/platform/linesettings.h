@@ -33,7 +33,7 @@ struct LineSettings
 
     // The settings the text names; nothing, with the reason, when it names none.
     static std::optional<LineSettings> parse(const QString& text, QString* error = nullptr);
-    // "N,N,8,1": the line at `speed` with no parity, 8 data bits and 1 stop bit.
+    // "speed,N,8,1": the line at `speed` with no parity, 8 data bits and 1 stop bit.
     static QString plain(qint32 speed);
 
     // Bits on the line per character: start, data, parity and stop bits.

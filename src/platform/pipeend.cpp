@@ -1,14 +1,13 @@
 #include "platform/pipeend.h"
 
 #include "platform/nonblockingio.h"
+#include "platform/systemerror.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,11 +16,9 @@ QString tr(const char* text)
     return QCoreApplication::translate("PipeEnd", text);
 }
 
-QString systemError(int error)
+QString pipeError(int error)
 {
-    if (error == EPIPE)
-        return tr("its reader went away");
-    return QString::fromLocal8Bit(std::strerror(error));
+    return error == EPIPE ? tr("its reader went away") : systemError(error);
 }
 
 } // namespace
@@ -39,11 +36,11 @@ bool PipeEnd::open(int fd, Direction direction, QString* error)
     const int flags = ::fcntl(fd, F_GETFL);
     const int wanted = direction == Direction::Read ? O_RDONLY : O_WRONLY;
     if (flags < 0 || ((flags & O_ACCMODE) != wanted && (flags & O_ACCMODE) != O_RDWR)) {
-        *error = flags < 0 ? systemError(errno) : tr("it is not open for this direction");
+        *error = flags < 0 ? pipeError(errno) : tr("it is not open for this direction");
         return false;
     }
     if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        *error = systemError(errno);
+        *error = pipeError(errno);
         return false;
     }
     m_fd = fd;
@@ -68,7 +65,7 @@ qint64 PipeEnd::read(char* data, qint64 size, QString* error)
 {
     const qint64 got = NonBlockingIo::read(m_fd, data, size, &m_atEnd);
     if (got < 0)
-        *error = systemError(errno);
+        *error = pipeError(errno);
     return got;
 }
 
@@ -76,7 +73,7 @@ qint64 PipeEnd::write(const char* data, qint64 size, QString* error)
 {
     const qint64 put = NonBlockingIo::write(m_fd, data, size);
     if (put < 0)
-        *error = systemError(errno);
+        *error = pipeError(errno);
     return put;
 }
 

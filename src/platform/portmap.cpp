@@ -50,8 +50,3 @@ void PortMap::mapForRun(const QMap<int, QString>& devices)
             m_forRun[slot(it.key())] = it.value();
     }
 }
-
-bool PortMap::isMappedForRun(int port) const
-{
-    return isPort(port) && !m_forRun[slot(port)].isEmpty();
-}

@@ -28,7 +28,6 @@ public:
     void setStored(int port, const QString& device);
     // Devices for this run only, by port number, over whatever is stored.
     void mapForRun(const QMap<int, QString>& devices);
-    bool isMappedForRun(int port) const;
 
 private:
     static std::size_t slot(int port) { return static_cast<std::size_t>(port - firstPort); }

@@ -1,10 +1,12 @@
 #include "platform/regularfile.h"
 
+#include "platform/nonblockingio.h"
+#include "platform/systemerror.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,11 +22,6 @@ void setError(QString* error, const QString& text)
 {
     if (error)
         *error = text;
-}
-
-QString systemError(int error = errno)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString kindOf(mode_t mode)
@@ -102,15 +99,11 @@ qint64 RegularFile::read(char* data, qint64 size, QString* error)
         setError(error, tr("The file is not open."));
         return -1;
     }
-    for (;;) {
-        const ssize_t got = ::read(m_fd, data, static_cast<size_t>(size));
-        if (got >= 0)
-            return got;
-        if (errno != EINTR) {
-            setError(error, systemError());
-            return -1;
-        }
-    }
+    bool atEnd = false;
+    const qint64 got = NonBlockingIo::read(m_fd, data, size, &atEnd);
+    if (got < 0)
+        setError(error, systemError());
+    return got;
 }
 
 bool RegularFile::write(const char* data, qint64 size, qint64* written, QString* error)
@@ -145,8 +138,7 @@ bool RegularFile::truncate(QString* error)
     }
     // ext4 writes a file back when it is closed after being truncated to nothing, even if it
     // was empty already: a new file is left as it is.
-    struct stat info = {};
-    const bool empty = ::fstat(m_fd, &info) == 0 && info.st_size == 0;
+    const bool empty = size() == 0;
     if ((!empty && ::ftruncate(m_fd, 0) != 0) || ::lseek(m_fd, 0, SEEK_SET) != 0) {
         setError(error, systemError());
         return false;

@@ -2,16 +2,17 @@
 
 #include "platform/nonblockingio.h"
 #include "platform/serialspeed.h"
+#include "platform/systemerror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSocketNotifier>
 #include <QStringList>
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -23,11 +24,6 @@
 #endif
 
 namespace {
-
-QString systemError(int error = errno)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Where serial programs keep their "LCK..name" files; the first usable one, as the others look
 // for it there too.

@@ -2,12 +2,12 @@
 
 #include "platform/linesettings.h"
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
+class QLockFile;
 class QSocketNotifier;
 struct termios;
 

@@ -12,16 +12,16 @@ constexpr qint64 readBudget = 256 * 1024;
 // A read at least this large found the system's buffer full or nearly so.
 constexpr qint64 fullRead = 2048;
 // Received bytes nobody takes pile up to here; past it, reading waits and the system holds the
-// rest (pausing a device that honours flow control, or making it wait).
+// rest until its own buffer is full (a pseudo-terminal's writer then waits; a UART without flow
+// control overruns). A last fetch before a close still reads past it.
 constexpr qint64 inputLimit = 4 * 1024 * 1024;
 
 } // namespace
 
 char* SerialPort::InputBuffer::reserve(std::size_t wanted)
 {
-    if (begin == end) {
-        clear();
-    } else if (begin > 0 && bytes.size() - end < wanted) {
+    // drop() empties the buffer whenever it takes the last byte, so leftovers sit at `begin`.
+    if (begin > 0 && bytes.size() - end < wanted) {
         std::memmove(bytes.data(), bytes.data() + begin, end - begin);
         end -= begin;
         begin = 0;
@@ -93,7 +93,8 @@ bool SerialPort::setSettings(const QString& settings, QString* error)
     QString why;
     if (PortOpen() && !m_device.apply(*line, &why)) {
         // Put back what the port had, so the refused value leaves no trace.
-        m_device.apply(m_line, nullptr);
+        QString ignored;
+        m_device.apply(m_line, &ignored);
         if (error)
             *error =
                 tr("%1 cannot use the line settings \"%2\": %3").arg(describe(), settings, why);
@@ -268,8 +269,14 @@ void SerialPort::discardInput()
 
 void SerialPort::fetchPending()
 {
-    // Bounded: a line that never pauses must not hold the caller forever.
-    readFromDevice(readBudget);
+    // Bounded: a line that never pauses must not hold the caller forever. It reads past the
+    // limit on waiting bytes: the port is about to close, and the system would discard them.
+    for (qint64 total = 0; PortOpen() && total < readBudget;) {
+        const qint64 got = readOnce();
+        if (got <= 0)
+            break;
+        total += got;
+    }
 }
 
 void SerialPort::readArrived()
@@ -278,6 +285,10 @@ void SerialPort::readArrived()
     // handlers had their turn, it has refilled meanwhile, and reading again saves a wait for the
     // next wake-up. A slow line brings a few bytes at a time and is read once a wake-up.
     for (qint64 total = 0; total < readBudget;) {
+        if (m_input.size() >= inputLimit) {
+            m_device.watchReading(false); // Input or discardInput makes room again
+            break;
+        }
         const qint64 got = readOnce();
         if (got < 0)
             return;
@@ -293,10 +304,6 @@ void SerialPort::readArrived()
 
 qint64 SerialPort::readOnce()
 {
-    if (m_input.size() >= inputLimit) {
-        m_device.watchReading(false); // Input or discardInput makes room again
-        return 0;
-    }
     char* room = m_input.reserve(readPiece);
     QString why;
     const qint64 got = m_device.read(room, readPiece, &why);
@@ -308,17 +315,6 @@ qint64 SerialPort::readOnce()
         m_input.since.start();
     m_input.end += static_cast<std::size_t>(got);
     return got;
-}
-
-bool SerialPort::readFromDevice(qint64 budget)
-{
-    for (qint64 total = 0; PortOpen() && total < budget;) {
-        const qint64 got = readOnce();
-        if (got <= 0)
-            break;
-        total += got;
-    }
-    return PortOpen();
 }
 
 void SerialPort::armReceiveTimer()

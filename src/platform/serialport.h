@@ -143,11 +143,9 @@ private:
     };
 
     void readArrived();
-    // One read of what the system holds: the count, 0 when nothing waits (or the buffer is
-    // full), -1 when the device was lost.
+    // One read of what the system holds: the count, 0 when nothing waits, -1 when the device
+    // was lost.
     qint64 readOnce();
-    // Reads what the system holds, up to `budget` bytes; false when the device was lost.
-    bool readFromDevice(qint64 budget);
     void raiseReceiveEvents(bool timedOut);
     void scheduleRaise();
     void armReceiveTimer();

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 
-namespace SerialPortList {
+namespace {
 
+// The name under /dev/serial/by-id that leads to `path`, which stays the same whichever USB
+// socket the device is plugged into; empty when there is none.
 QString stablePathOf(const QString& path)
 {
     const QString device = QFileInfo(path).canonicalFilePath();
@@ -21,6 +23,10 @@ QString stablePathOf(const QString& path)
     }
     return QString();
 }
+
+} // namespace
+
+namespace SerialPortList {
 
 QList<Entry> available()
 {

@@ -18,8 +18,5 @@ struct Entry
 
 // Sorted by path.
 QList<Entry> available();
-// The name under /dev/serial/by-id that leads to `path`, which stays the same whichever USB
-// socket the device is plugged into; empty when there is none.
-QString stablePathOf(const QString& path);
 
 } // namespace SerialPortList

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
