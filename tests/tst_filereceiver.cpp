@@ -79,6 +79,23 @@ private slots:
         QVERIFY(!m_receiver->isReceiving());
         QVERIFY(!m_pty->isHeld());
     }
+
+    void lossBeforeTheFirstByteLeavesTheFileAsFound()
+    {
+        QString error;
+        QVERIFY(m_receiver->finish(&error));
+        QVERIFY(writeFile(m_path, "kept as it was"));
+        auto target = std::make_unique<ReceiveTarget>();
+        QVERIFY(target->open(m_path, &error));
+        QVERIFY(m_receiver->start(std::move(target), &error, FileReceiver::Claim::AtFirstByte));
+        QSignalSpy failed(m_receiver.get(), &FileReceiver::failed);
+        m_pty->closeMaster();
+        QTRY_COMPARE(failed.size(), 1);
+        // The file is given back, not lost: no word of a deleted file.
+        const QString message = failed.front().front().toString();
+        QVERIFY2(!message.contains(QStringLiteral("deleted")), qPrintable(message));
+        QCOMPARE(readFile(m_path), QByteArray("kept as it was"));
+    }
 };
 
 QTEST_GUILESS_MAIN(FileReceiverTest)

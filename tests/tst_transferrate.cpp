@@ -74,6 +74,9 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         using namespace TransferText;
+        QTest::newRow("a few bytes") << bytes(1023) << "1023 B";
+        QTest::newRow("KiB of data") << bytes(1536) << "1.50 KiB";
+        QTest::newRow("MiB of data") << bytes(150 * 1024 * 1024) << "150.0 MiB";
         QTest::newRow("bytes") << rate(512) << "512 B/s";
         QTest::newRow("KiB") << rate(11.3 * 1024) << "11.3 KiB/s";
         QTest::newRow("MiB") << rate(1.5 * 1024 * 1024) << "1.50 MiB/s";

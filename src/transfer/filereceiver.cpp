@@ -3,7 +3,6 @@
 #include "platform/serialport.h"
 
 #include <algorithm>
-#include <climits>
 
 FileReceiver::FileReceiver(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
@@ -35,17 +34,15 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, 
     if (handingOver)
         closeTarget();
     m_target = std::move(target);
-    m_path = m_target->path();
     m_name = m_target->displayName();
     m_claimed = claim == Claim::AtStart;
-    m_heldBack = false;
     // Queued: either may come while the target's own signal is still being delivered, and
     // either may end the reception, which deletes the target.
     const ReceiveTarget* current = m_target.get();
     connect(
         current, &ReceiveTarget::tookMore, this,
         [this, current] {
-            if (m_target.get() == current && m_heldBack)
+            if (m_target.get() == current)
                 takeFromPort();
         },
         Qt::QueuedConnection);
@@ -58,20 +55,16 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, 
         Qt::QueuedConnection);
     m_receivedCount = 0;
     m_lastBlock.clear();
+    m_port.setRThreshold(blockSize);
     m_port.setReceiveTimeout(tailWaitMs);
     return true;
 }
 
 void FileReceiver::onComm()
 {
-    if (m_port.CommEvent() != SerialPort::comEvReceive)
-        return;
-    m_port.setRThreshold(blockSize);
-    if (!isReceiving()) {
-        m_port.discardInput();
-        return;
-    }
-    takeFromPort();
+    // Bytes that come while no reception runs (during a send) are the sender's to throw away.
+    if (isReceiving())
+        takeFromPort();
 }
 
 void FileReceiver::takeFromPort()
@@ -88,9 +81,9 @@ void FileReceiver::takeFromPort()
         take = waiting.size();
     if (take <= 0)
         return;
+    // What finds no room waits in the port until the target's `tookMore`.
     const qint64 room = m_target->room();
-    m_heldBack = take > room;
-    if (m_heldBack) {
+    if (take > room) {
         take = room / blockSize * blockSize;
         if (take == 0)
             return;
@@ -144,14 +137,10 @@ bool FileReceiver::finish(QString* error)
     if (!isReceiving())
         return true;
     m_port.fetchPending();
-    QByteArray rest;
-    if (m_port.PortOpen()) {
-        m_port.setInputLen(static_cast<int>(std::min<qint64>(m_port.InBufferCount(), INT_MAX)));
-        rest = m_port.Input();
-    } else {
-        // The device went away while the last bytes were collected; they are kept all the same.
-        rest = m_port.takeUnreadAfterLoss();
-    }
+    // Written straight from the port's buffer; the close empties it. When the device went away
+    // while the last bytes were collected, they are kept all the same.
+    const QByteArray lost = m_port.PortOpen() ? QByteArray() : m_port.takeUnreadAfterLoss();
+    const QByteArrayView rest = m_port.PortOpen() ? m_port.waitingInput() : QByteArrayView(lost);
     QString why;
     // Nothing came: the target is emptied all the same, as the reception's end says it holds.
     const bool written = (rest.isEmpty() && !m_claimed) ? m_target->claim(&why) : store(rest, &why);
@@ -173,7 +162,8 @@ bool FileReceiver::giveBack()
     if (!isReceiving() || m_claimed)
         return false;
     m_port.fetchPending();
-    if (m_port.InBufferCount() > 0)
+    // Bytes waiting, or a device lost while they were collected (its loss stores them).
+    if (m_port.InBufferCount() != 0)
         return false;
     m_target->giveBack();
     closeTarget();
@@ -187,7 +177,8 @@ void FileReceiver::onDeviceLost(const QString& reason)
         return;
     const QByteArray unread = m_port.takeUnreadAfterLoss();
     // Nothing came at all: a target not claimed yet stays as it was found.
-    if (unread.isEmpty() && !m_claimed)
+    const bool givenBack = unread.isEmpty() && !m_claimed;
+    if (givenBack)
         m_target->giveBack();
     QString error;
     const bool written = store(unread, &error);
@@ -199,7 +190,7 @@ void FileReceiver::onDeviceLost(const QString& reason)
                        .arg(m_name);
     if (!written)
         text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
-    if (!linked)
+    if (!linked && !givenBack)
         text += QLatin1Char('\n') + lostFileMessage();
     emit failed(text);
 }
@@ -208,7 +199,6 @@ bool FileReceiver::closeTarget()
 {
     const bool linked = m_target->isLinked();
     m_target.reset();
-    m_heldBack = false;
     m_port.setReceiveTimeout(0);
     return linked;
 }

@@ -64,7 +64,7 @@ public:
     bool giveBack();
 
     bool isReceiving() const { return m_target != nullptr; }
-    QString path() const { return m_path; }
+    QString path() const { return m_target ? m_target->path() : QString(); }
     // The bytes that reached the file.
     qint64 receivedCount() const { return m_receivedCount; }
     // The last 512 bytes stored (fewer at the start).
@@ -95,11 +95,8 @@ private:
 
     SerialPort& m_port;
     std::unique_ptr<ReceiveTarget> m_target;
-    QString m_path;
     QString m_name; // the target, as messages name it
     bool m_claimed = false;
-    // Bytes were left in the port for want of room; the target's `tookMore` takes them.
-    bool m_heldBack = false;
     qint64 m_receivedCount = 0;
     QByteArray m_lastBlock;
 };

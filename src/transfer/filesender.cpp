@@ -48,7 +48,6 @@ FileSender::Start FileSender::start(std::unique_ptr<SendSource> source, QString*
         if (m_running && m_awaitingSource)
             sendNextChunk();
     });
-    m_path = m_source->path();
     m_sourceName = m_source->displayName();
     m_length = m_source->length();
     m_sent = 0;
@@ -110,7 +109,7 @@ void FileSender::adaptChunk(qint64 handed)
     // below what the nominal speed asks for (a line that drains as nominal stays there).
     const double quarterSecond = m_recentBytes / m_recentSeconds / 4;
     const qint64 wanted = qint64(std::min(quarterSecond, double(2 * m_chunk)));
-    m_chunk = std::clamp(wanted, m_nominalChunk, std::max(m_nominalChunk, maxChunk));
+    m_chunk = std::clamp(wanted, m_nominalChunk, maxChunk);
 }
 
 void FileSender::sendNextChunk()
@@ -139,9 +138,11 @@ void FileSender::sendNextChunk()
     m_buffer.resize(static_cast<qsizetype>(got));
     m_awaitingDrain = true;
     m_chunkClock.start();
-    if (!m_port.Output(m_buffer))
-        return; // the device went away; its loss reports
+    // Counted first: a device that goes away during the write may have taken part of it, and
+    // its loss reports "at most" this.
     m_sent += got;
+    if (!m_port.Output(m_buffer))
+        return;
     emit progress(m_sent, QByteArrayView(m_buffer));
 }
 

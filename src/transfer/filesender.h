@@ -58,7 +58,6 @@ public:
 
     bool isRunning() const { return m_running; }
     // The file of the last send and its length (-1 for a stream), also once it ended.
-    QString path() const { return m_path; }
     qint64 length() const { return m_length; }
     // How messages name the source: the path in quotes, or "standard input".
     QString sourceName() const { return m_sourceName; }
@@ -87,7 +86,6 @@ private:
 
     SerialPort& m_port;
     std::unique_ptr<SendSource> m_source;
-    QString m_path;
     QString m_sourceName;
     qint64 m_length = 0;
     QByteArray m_buffer;

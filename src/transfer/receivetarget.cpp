@@ -9,11 +9,6 @@
 
 ReceiveTarget::ReceiveTarget(QObject* parent) : QObject(parent) {}
 
-ReceiveTarget::~ReceiveTarget()
-{
-    m_file.close();
-}
-
 bool ReceiveTarget::open(const QString& path, QString* error)
 {
     m_path = path;

@@ -23,7 +23,7 @@ class ReceiveTarget : public QObject
 
 public:
     explicit ReceiveTarget(QObject* parent = nullptr);
-    ~ReceiveTarget() override;
+    ~ReceiveTarget() override = default;
 
     // False, with the message for the user, when the file cannot take a reception.
     bool open(const QString& path, QString* error);
@@ -39,7 +39,6 @@ public:
     bool claim(QString* error);
     // Gives the file back as it was found: closed, and removed again when the open made it.
     void giveBack();
-    void close() { m_file.close(); }
 
     // Keeps at most `bytes`; `write` takes what comes past it as written and throws it away.
     void setLimit(qint64 bytes) { m_limit = bytes; }

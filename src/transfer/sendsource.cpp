@@ -44,12 +44,6 @@ bool SendSource::openStream(int fd, QString* error)
     return true;
 }
 
-void SendSource::close()
-{
-    m_file.close();
-    m_stream.close();
-}
-
 QString SendSource::displayName() const
 {
     return m_length < 0 ? tr("standard input") : QStringLiteral("\"%1\"").arg(m_path);
@@ -79,8 +73,7 @@ qint64 SendSource::readFile(char* data, qint64 size, qint64 sent, QString* error
         QString why;
         const qint64 n = m_file.read(data + got, size - got, &why);
         if (n < 0) {
-            *error =
-                tr("Reading the file failed after %1 bytes were sent: %2").arg(sent + got).arg(why);
+            *error = tr("Reading the file failed after %1 bytes were sent: %2").arg(sent).arg(why);
             return -1;
         }
         if (n == 0) {

@@ -25,7 +25,6 @@ public:
     bool open(const QString& path, QString* error);
     // Reads `fd` (standard input) until its end. False, with the message, when it cannot.
     bool openStream(int fd, QString* error);
-    void close();
     bool isOpen() const { return m_file.isOpen() || m_stream.isOpen(); }
     QString path() const { return m_path; }
     // How messages name it: the file's path in quotes, or "standard input".

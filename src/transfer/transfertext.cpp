@@ -15,18 +15,23 @@ QString tr(const char* text)
 
 } // namespace
 
-QString rate(double bytesPerSecond)
+QString bytes(qint64 count)
 {
-    if (bytesPerSecond < 1024)
-        return tr("%1 B/s").arg(qint64(bytesPerSecond + 0.5));
-    static const char* const units[] = {"KiB/s", "MiB/s", "GiB/s"};
-    double value = bytesPerSecond / 1024;
-    int unit = 0;
-    while (value >= 1024 && unit < 2) {
+    if (count < 1024)
+        return tr("%1 B").arg(count);
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = double(count);
+    int unit = -1;
+    while (value >= 1024 && unit < 3) {
         value /= 1024;
         ++unit;
     }
     return QStringLiteral("%1 %2").arg(value, 0, 'f', value < 10 ? 2 : 1).arg(units[unit]);
+}
+
+QString rate(double bytesPerSecond)
+{
+    return bytes(qint64(bytesPerSecond + 0.5)) + QStringLiteral("/s");
 }
 
 QString duration(qint64 seconds)

@@ -16,6 +16,8 @@ enum class Direction
     Received,
 };
 
+// "1023 B", "1.50 KiB", "150.0 MiB".
+QString bytes(qint64 count);
 // "512 B/s", "11.3 KiB/s", "1.05 MiB/s".
 QString rate(double bytesPerSecond);
 // "42 s", "1:05", "1:02:03".
