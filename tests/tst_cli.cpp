@@ -9,6 +9,7 @@
 #include "testfiles.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -863,6 +864,35 @@ private slots:
         const qint64 lost = allTaken ? 0 : firstNumberAfter(text, QStringLiteral("The last "));
         QVERIFY2(received > 0 && arrived.size() + lost == received, qPrintable(text));
         QVERIFY2(!allTaken || text.endsWith(sha256(data) + QLatin1Char('\n')), qPrintable(text));
+    }
+
+    void lostDeviceStillPassesOnWhatArrived()
+    {
+        // More than a pipe holds, so some waits in the program for its reader when the device
+        // goes away; the reader then takes it all.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString fifo = path(QStringLiteral("out.fifo"));
+        const int readEnd = openFifo(fifo, false);
+        QVERIFY(readEnd >= 0);
+        MarluneRun run(QStringList{QStringLiteral("receive"), QStringLiteral("-")} + onPort(device),
+                       QString(), fifo);
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        const QByteArray data = randomBytes(300 * 1024, 37);
+        QVERIFY(device.write(data));
+        device.closeMaster();
+        QByteArray arrived;
+        for (QDeadlineTimer deadline(20000); run.isRunning() && !deadline.hasExpired();) {
+            arrived += readWaiting(readEnd);
+            run.waitForExit(10);
+        }
+        arrived += readWaiting(readEnd);
+        ::close(readEnd);
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        const QString text = run.errorText();
+        QVERIFY2(arrived.size() == firstNumberAfter(text, QStringLiteral("Received ")),
+                 qPrintable(text));
+        QVERIFY(arrived == data.left(arrived.size()));
     }
 
     void timeoutGivesUpLeavingTheFileAsFound_data()

@@ -66,6 +66,7 @@ bool CliReceiver::openTarget(const QString& path, bool force, ReceiveTarget* tar
         if (!m_output.open(STDOUT_FILENO, error))
             return false;
         target->openStream(m_output);
+        m_toStandardOutput = true;
         return true;
     }
     if (!target->open(path, error))
@@ -86,16 +87,10 @@ void CliReceiver::onStored(QByteArrayView bytes)
     }
     m_lastByteMs = m_sinceFirstByte.elapsed();
     // Past the limit the bytes are not kept, so the checksum stops there too.
-    qint64 take = bytes.size();
-    if (m_limits.maxBytes)
-        take = std::clamp<qint64>(*m_limits.maxBytes - m_hashed, 0, take);
-    if (take > 0) {
-        m_hash.addData(bytes.first(take));
-        m_hashed += take;
-    }
-    const qint64 stored = m_receiver.receivedCount();
-    m_progress.update(m_limits.maxBytes ? std::min(stored, *m_limits.maxBytes) : stored);
-    if (m_limits.maxBytes && stored >= *m_limits.maxBytes)
+    const qint64 newlyKept = kept() - (m_receiver.receivedCount() - bytes.size());
+    m_hash.addData(bytes.first(std::clamp<qint64>(newlyKept, 0, bytes.size())));
+    m_progress.update(kept());
+    if (m_limits.maxBytes && m_receiver.receivedCount() >= *m_limits.maxBytes)
         endSoon(QStringLiteral("--max-bytes"));
 }
 
@@ -105,9 +100,8 @@ void CliReceiver::onTimeout()
     if (!m_receiver.giveBack())
         return;
     m_checkTimer.stop();
-    const QString leftAlone = m_name == StreamOutput::name()
-                                  ? QString()
-                                  : tr("; %1 was left as it was found").arg(m_name);
+    const QString leftAlone =
+        m_toStandardOutput ? QString() : tr("; %1 was left as it was found").arg(m_name);
     m_progress.finish(QStringLiteral("marlune: ") + tr("No data arrived on %1 within %2 s%3.")
                                                         .arg(m_port.describe())
                                                         .arg(double(*m_limits.timeoutMs) / 1000)
@@ -162,13 +156,16 @@ void CliReceiver::end(const QString& why, bool bySignal)
         m_progress.message(QStringLiteral("marlune: ") + ProgressPrinter::oneLine(failure));
     m_exitCode = ok ? CommandLine::exitSuccess : CommandLine::exitFailure;
     m_ending = tr(", ended by %1").arg(why);
-    const qint64 stored = m_receiver.receivedCount();
-    if (m_limits.maxBytes && stored > *m_limits.maxBytes) {
+    if (const qint64 dropped = m_receiver.receivedCount() - kept(); dropped > 0) {
         // They were taken off the line with the rest; nobody else can have them now.
-        m_ending +=
-            tr(" (%1 more bytes arrived and were not kept)").arg(stored - *m_limits.maxBytes);
+        m_ending += tr(" (%1 more bytes arrived and were not kept)").arg(dropped);
     }
-    if (ok && m_output.backlog() > 0) {
+    passOnThenConclude(bySignal);
+}
+
+void CliReceiver::passOnThenConclude(bool bySignal)
+{
+    if (!m_output.hasFailed() && m_output.backlog() > 0) {
         // The reader gets a second to take the rest: counted from the end after a stop signal,
         // from the last bytes it took otherwise.
         m_passingOn = true;
@@ -217,14 +214,19 @@ void CliReceiver::onFailed(const QString& message)
     m_progress.message(QStringLiteral("marlune: ") + ProgressPrinter::oneLine(message));
     m_ending.clear();
     m_exitCode = CommandLine::exitFailure;
-    conclude();
+    // What was read before the device went away still goes to standard output's reader.
+    passOnThenConclude(false);
+}
+
+qint64 CliReceiver::kept() const
+{
+    const qint64 received = m_receiver.receivedCount();
+    return m_limits.maxBytes ? std::min(received, *m_limits.maxBytes) : received;
 }
 
 QString CliReceiver::summary() const
 {
-    const qint64 stored = m_limits.maxBytes
-                              ? std::min(m_receiver.receivedCount(), *m_limits.maxBytes)
-                              : m_receiver.receivedCount();
+    const qint64 stored = kept();
     // From the first byte to the last: the wait before and the quiet time after are no part
     // of the transfer's rate.
     const QString rate = ProgressPrinter::formatRate(stored, m_lastByteMs);

@@ -60,7 +60,11 @@ private:
     // Standard output's reader took more after the end, or failed.
     void onOutputTookMore();
     void stopPassingOn(const QString& why);
+    // Gives standard output's reader its time to take what is queued, then concludes.
+    void passOnThenConclude(bool bySignal);
     void conclude();
+    // The bytes received and kept (not past --max-bytes).
+    qint64 kept() const;
     QString summary() const;
 
     SerialPort& m_port;
@@ -69,9 +73,9 @@ private:
     StreamOutput m_output;
     FileReceiver m_receiver;
     QString m_name;
+    bool m_toStandardOutput = false;
     Limits m_limits;
     Sha256 m_hash;
-    qint64 m_hashed = 0;
     QElapsedTimer m_sinceFirstByte;
     qint64 m_lastByteMs = 0;
     QTimer m_checkTimer;

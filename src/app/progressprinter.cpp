@@ -1,5 +1,7 @@
 #include "app/progressprinter.h"
 
+#include "transfer/transfertext.h"
+
 #include <QCoreApplication>
 #include <QIODevice>
 
@@ -82,7 +84,7 @@ QString ProgressPrinter::statusText(bool live) const
     if (m_total > 0 && m_done > 0 && elapsed > 0 && m_done < m_total) {
         const double secondsLeft =
             double(m_total - m_done) * double(elapsed) / double(m_done) / 1000;
-        timeLeft = formatDuration(qint64(secondsLeft + 0.5));
+        timeLeft = TransferText::duration(qint64(secondsLeft + 0.5));
     }
     const int percent =
         m_total > 0 ? int(std::min<qint64>(100, m_done * 100 / m_total)) : (m_total == 0 ? 100 : 0);
@@ -95,9 +97,10 @@ QString ProgressPrinter::statusText(bool live) const
                        .arg(QString(filled, QLatin1Char('#')),
                             QString(barWidth - filled, QLatin1Char('.')))
                        .arg(percent, 3);
-            line += QStringLiteral("%1 / %2").arg(formatBytes(m_done), formatBytes(m_total));
+            line += QStringLiteral("%1 / %2").arg(TransferText::bytes(m_done),
+                                                  TransferText::bytes(m_total));
         } else {
-            line = tr("%1 %2").arg(formatBytes(m_done), m_verb);
+            line = tr("%1 %2").arg(TransferText::bytes(m_done), m_verb);
         }
         if (!rate.isEmpty())
             line += QStringLiteral("  ") + rate;
@@ -153,38 +156,7 @@ QString ProgressPrinter::oneLine(QString text)
     return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
 }
 
-QString ProgressPrinter::formatBytes(qint64 bytes)
-{
-    if (bytes < 1024)
-        return tr("%1 B").arg(bytes);
-    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB"};
-    double value = double(bytes);
-    int unit = -1;
-    while (value >= 1024 && unit < 3) {
-        value /= 1024;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', value < 10 ? 2 : 1).arg(units[unit]);
-}
-
 QString ProgressPrinter::formatRate(qint64 bytes, qint64 ms)
 {
-    if (ms <= 0 || bytes <= 0)
-        return QString();
-    const qint64 perSecond = qint64(double(bytes) * 1000 / double(ms));
-    return formatBytes(perSecond) + QStringLiteral("/s");
-}
-
-QString ProgressPrinter::formatDuration(qint64 seconds)
-{
-    seconds = std::max<qint64>(0, seconds);
-    const qint64 hours = seconds / 3600;
-    const qint64 minutes = seconds / 60 % 60;
-    const qint64 rest = seconds % 60;
-    if (hours > 0)
-        return QStringLiteral("%1:%2:%3")
-            .arg(hours)
-            .arg(minutes, 2, 10, QLatin1Char('0'))
-            .arg(rest, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(minutes).arg(rest, 2, 10, QLatin1Char('0'));
+    return ms > 0 && bytes > 0 ? TransferText::rate(double(bytes) * 1000 / double(ms)) : QString();
 }

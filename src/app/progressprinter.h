@@ -40,11 +40,8 @@ public:
 
     // Messages may span lines; a script's log wants one line per event.
     static QString oneLine(QString text);
-    static QString formatBytes(qint64 bytes);
     // "1.2 MiB/s"; empty when too little time passed to tell.
     static QString formatRate(qint64 bytes, qint64 ms);
-    // "0:07", "12:34", "1:02:03".
-    static QString formatDuration(qint64 seconds);
 
 private:
     void tick();

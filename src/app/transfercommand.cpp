@@ -13,6 +13,7 @@
 #include <QFile>
 
 #include <csignal>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -55,22 +56,24 @@ int runTransferCommand(const CommandLine& commandLine)
 
     QString error;
     bool started = false;
-    CliSender sender(port, progress);
-    CliReceiver receiver(port, progress);
+    std::optional<CliSender> sender;
+    std::optional<CliReceiver> receiver;
     if (commandLine.command == CommandLine::Command::Send) {
-        QObject::connect(&sender, &CliSender::done, &sender, &QCoreApplication::exit,
+        sender.emplace(port, progress);
+        QObject::connect(&*sender, &CliSender::done, &*sender, &QCoreApplication::exit,
                          Qt::QueuedConnection);
-        QObject::connect(&watcher, &SignalWatcher::received, &sender,
-                         [&](int number) { sender.interrupt(signalName(number)); });
-        started = sender.start(commandLine.file, &error);
+        QObject::connect(&watcher, &SignalWatcher::received, &*sender,
+                         [&](int number) { sender->interrupt(signalName(number)); });
+        started = sender->start(commandLine.file, &error);
     } else {
-        QObject::connect(&receiver, &CliReceiver::done, &receiver, &QCoreApplication::exit,
+        receiver.emplace(port, progress);
+        QObject::connect(&*receiver, &CliReceiver::done, &*receiver, &QCoreApplication::exit,
                          Qt::QueuedConnection);
-        QObject::connect(&watcher, &SignalWatcher::received, &receiver,
-                         [&](int number) { receiver.stop(signalName(number)); });
-        started = receiver.start(commandLine.file, commandLine.force,
-                                 {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs},
-                                 &error);
+        QObject::connect(&watcher, &SignalWatcher::received, &*receiver,
+                         [&](int number) { receiver->stop(signalName(number)); });
+        started = receiver->start(commandLine.file, commandLine.force,
+                                  {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs},
+                                  &error);
     }
     if (!started) {
         progress.message(QStringLiteral("marlune: ") + error);
