@@ -123,8 +123,7 @@ Options:
   --baud N       Pace both directions at N/10 bytes per second, as a real line with
                  8 data bits, no parity and 1 stop bit would; a pseudo-terminal
                  itself ignores the speed. 0: as fast as possible (the default).
-                 auto: follow the speed the program sets on its end of the line
-                 (as fast as possible for a speed that is not a standard one).
+                 auto: follow the speed the program sets on its end of the line.
   --link PATH    Also make a symbolic link PATH to the device, which stays the same
                  from run to run. An older link there is replaced; the link is
                  removed on exit.

@@ -12,7 +12,7 @@
 namespace {
 
 // The device's nominal speed before the program sets one: what `--baud auto` starts with.
-constexpr long initialSpeed = 9600;
+constexpr speed_t initialSpeed = B9600;
 
 } // namespace
 

@@ -1,7 +1,9 @@
 #include "device/pseudoterminal.h"
 
+#include "platform/nonblockingio.h"
+#include "platform/serialspeed.h"
+
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,32 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct SpeedCode
-{
-    speed_t code;
-    long bitsPerSecond;
-};
-
-constexpr std::array<SpeedCode, 30> standardSpeeds{{
-    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-    {B3500000, 3500000}, {B4000000, 4000000},
-}};
-
-speed_t speedCode(long bitsPerSecond)
-{
-    for (const SpeedCode& speed : standardSpeeds) {
-        if (speed.bitsPerSecond == bitsPerSecond)
-            return speed.code;
-    }
-    return B9600;
-}
 
 std::string systemError(const std::string& what)
 {
@@ -55,20 +31,18 @@ PseudoTerminal::~PseudoTerminal()
         ::close(m_watch);
 }
 
-bool PseudoTerminal::create(long initialSpeed, std::string* error)
+bool PseudoTerminal::create(speed_t initialSpeed, std::string* error)
 {
-    m_pty.emplace(speedCode(initialSpeed));
+    m_pty.emplace(initialSpeed);
     if (!m_pty->isValid()) {
         *error = m_pty->error();
         return false;
     }
     // The slave keeps its settings while closed, for whoever opens it next.
     m_pty->closeSlave();
-    m_path = m_pty->path();
-    m_master = m_pty->master();
 
     m_watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_watch >= 0 && ::inotify_add_watch(m_watch, m_path.c_str(),
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, devicePath().c_str(),
                                             IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
         ::close(m_watch);
         m_watch = -1;
@@ -77,7 +51,7 @@ bool PseudoTerminal::create(long initialSpeed, std::string* error)
         std::fprintf(stderr,
                      "marlune-device: cannot watch %s for opens (%s); looking every 100 ms "
                      "instead\n",
-                     m_path.c_str(), std::strerror(errno));
+                     devicePath().c_str(), std::strerror(errno));
     }
     return true;
 }
@@ -96,7 +70,7 @@ bool PseudoTerminal::makeLink(const std::string& path, std::string* error)
             return false;
         }
     }
-    if (::symlink(m_path.c_str(), path.c_str()) != 0) {
+    if (::symlink(devicePath().c_str(), path.c_str()) != 0) {
         *error = systemError("cannot make the link " + path);
         return false;
     }
@@ -111,7 +85,7 @@ void PseudoTerminal::removeLink()
     // Only our own: a later run may have put its link in the same place.
     char target[4096];
     const ssize_t length = ::readlink(m_link.c_str(), target, sizeof target - 1);
-    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == m_path)
+    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == devicePath())
         ::unlink(m_link.c_str());
     m_link.clear();
 }
@@ -145,7 +119,7 @@ std::vector<PseudoTerminal::Change> PseudoTerminal::takeChanges()
 
 bool PseudoTerminal::slaveIsOpen() const
 {
-    pollfd p{m_master, 0, 0};
+    pollfd p{masterFd(), 0, 0};
     return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
 }
 
@@ -181,19 +155,19 @@ void PseudoTerminal::resetSlave()
 {
     // A program that opened the port again already keeps its own exclusive use.
     const bool reopened = slaveIsOpen();
-    const int slave = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int slave = ::open(devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0) {
         if (errno == EBUSY && !reopened) {
             std::fprintf(stderr,
                          "marlune-device: %s was left in exclusive use by a program that ended "
                          "without closing it (killed?); only root can open it again until "
                          "marlune-device is restarted\n",
-                         m_path.c_str());
+                         devicePath().c_str());
         } else if (errno == EBUSY) {
             std::fprintf(stderr,
                          "marlune-device: %s was opened again at once, in exclusive use; what "
                          "the last opening left unread may reach the new one\n",
-                         m_path.c_str());
+                         devicePath().c_str());
         }
         takeNotifications();
         m_closeSeen = false;
@@ -209,37 +183,16 @@ void PseudoTerminal::resetSlave()
 
 long PseudoTerminal::programSpeed() const
 {
-    termios line{};
-    if (::tcgetattr(m_master, &line) != 0)
-        return 0;
-    const speed_t code = ::cfgetospeed(&line);
-    for (const SpeedCode& speed : standardSpeeds) {
-        if (speed.code == code)
-            return speed.bitsPerSecond;
-    }
-    return 0;
+    return SerialSpeed::get(masterFd());
 }
 
 ssize_t PseudoTerminal::read(char* buffer, std::size_t size)
 {
-    for (;;) {
-        const ssize_t n = ::read(m_master, buffer, size);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN ? 0 : -1;
-    }
+    bool atEnd = false;
+    return NonBlockingIo::read(masterFd(), buffer, qint64(size), &atEnd);
 }
 
 ssize_t PseudoTerminal::write(const char* data, std::size_t size)
 {
-    for (;;) {
-        const ssize_t n = ::write(m_master, data, size);
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
-            continue;
-        return errno == EAGAIN ? 0 : -1;
-    }
+    return NonBlockingIo::write(masterFd(), data, qint64(size));
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <termios.h>
 #include <vector>
 
 // The line between the device and the program: a raw pseudo-terminal pair. The program opens
@@ -36,10 +37,11 @@ public:
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    // Makes the pair, raw, with the slave at `initialSpeed` bits per second.
-    bool create(long initialSpeed, std::string* error);
-    const std::string& devicePath() const { return m_path; }
-    int masterFd() const { return m_master; }
+    // Makes the pair, raw, with the slave at `initialSpeed` (B9600, ...).
+    bool create(speed_t initialSpeed, std::string* error);
+    // The slave and the master, once `create` succeeded.
+    const std::string& devicePath() const { return m_pty->path(); }
+    int masterFd() const { return m_pty->master(); }
     // Readable when the slave was opened; -1 when inotify is not available, and then only
     // asking `takeChanges` from time to time finds opens.
     int watchFd() const { return m_watch; }
@@ -55,8 +57,8 @@ public:
     std::vector<Change> takeChanges();
     bool isOpenByProgram() const { return m_open; }
 
-    // The speed the program set on its end, in bits per second; 0 for a speed that is not one of
-    // the standard ones. (On the master, tcgetattr() reads the slave's settings.)
+    // The speed the program set on its end, in bits per second, whether a standard one or not;
+    // 0 when it cannot tell. (On the master, the terminal's settings are the slave's.)
     long programSpeed() const;
 
     // Up to `size` bytes from the program: the count read, 0 when nothing is waiting, -1 on an
@@ -79,11 +81,9 @@ private:
     void resetSlave();
 
     std::optional<RawPty> m_pty;
-    int m_master = -1; // the pair's master, while there is one
     int m_watch = -1;
     bool m_open = false;
     // A close was notified while the slave still looked open.
     bool m_closeSeen = false;
-    std::string m_path;
     std::string m_link;
 };

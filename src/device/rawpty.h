@@ -21,7 +21,6 @@ public:
     const std::string& error() const { return m_error; }
     const std::string& path() const { return m_path; }
     int master() const { return m_master; }
-    int slave() const { return m_slave; }
 
     // Closing the master looks to the program like an unplugged device.
     void closeMaster();
