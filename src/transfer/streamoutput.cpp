@@ -35,11 +35,25 @@ bool StreamOutput::write(QByteArrayView bytes, QString* error)
     }
     if (bytes.isEmpty())
         return true;
-    m_queue.emplace_back(bytes.data(), bytes.size());
-    m_backlog += bytes.size();
-    if (!flush()) {
-        *error = m_failure;
-        return false;
+    // What the reader takes at once goes straight from the caller's bytes; only the rest is
+    // copied into the queue.
+    qint64 put = 0;
+    if (m_queue.empty()) {
+        QString why;
+        put = m_pipe.write(bytes.data(), bytes.size(), &why);
+        if (put < 0) {
+            m_failure = why;
+            *error = m_failure;
+            return false;
+        }
+    }
+    if (put < bytes.size()) {
+        m_queue.emplace_back(bytes.data() + put, bytes.size() - put);
+        m_backlog += bytes.size() - put;
+        if (!flush()) {
+            *error = m_failure;
+            return false;
+        }
     }
     return true;
 }
