@@ -44,8 +44,13 @@ private slots:
                  out.data().constData());
     }
 
-    void ratesReadNaturally()
+    void textsReadNaturally()
     {
+        // A message of several lines is one line of sentences in a log.
+        QCOMPARE(ProgressPrinter::oneLine(QStringLiteral("Writing failed: Invalid argument\nThe "
+                                                         "reception was stopped.\nSaved:\n12")),
+                 QStringLiteral("Writing failed: Invalid argument. The reception was stopped. "
+                                "Saved: 12"));
         QCOMPARE(ProgressPrinter::formatRate(2048, 1000), QStringLiteral("2.00 KiB/s"));
         QVERIFY(ProgressPrinter::formatRate(2048, 0).isEmpty());
     }

@@ -153,7 +153,7 @@ void CliReceiver::end(const QString& why, bool bySignal)
     // Collects and writes what still waits in the port, then closes the file and the port.
     const bool ok = m_receiver.finish(&failure);
     if (!ok)
-        m_progress.message(QStringLiteral("marlune: ") + ProgressPrinter::oneLine(failure));
+        m_progress.error(failure);
     m_exitCode = ok ? CommandLine::exitSuccess : CommandLine::exitFailure;
     m_ending = tr(", ended by %1").arg(why);
     if (const qint64 dropped = m_receiver.receivedCount() - kept(); dropped > 0) {
@@ -190,10 +190,9 @@ void CliReceiver::onOutputTookMore()
 
 void CliReceiver::stopPassingOn(const QString& why)
 {
-    m_progress.message(QStringLiteral("marlune: ") +
-                       tr("The last %1 bytes could not be passed on to %2: %3.")
-                           .arg(m_output.backlog())
-                           .arg(StreamOutput::name(), why));
+    m_progress.error(tr("The last %1 bytes could not be passed on to %2: %3.")
+                         .arg(m_output.backlog())
+                         .arg(StreamOutput::name(), why));
     m_output.close();
     m_exitCode = CommandLine::exitFailure;
     conclude();
@@ -211,7 +210,7 @@ void CliReceiver::onFailed(const QString& message)
 {
     m_checkTimer.stop();
     m_timeoutTimer.stop();
-    m_progress.message(QStringLiteral("marlune: ") + ProgressPrinter::oneLine(message));
+    m_progress.error(message);
     m_ending.clear();
     m_exitCode = CommandLine::exitFailure;
     // What was read before the device went away still goes to standard output's reader.

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QIODevice>
+#include <QStringList>
 
 #include <algorithm>
 #include <unistd.h>
@@ -151,9 +152,19 @@ void ProgressPrinter::write(const QString& text)
     m_out.write(text.toLocal8Bit());
 }
 
-QString ProgressPrinter::oneLine(QString text)
+QString ProgressPrinter::oneLine(const QString& text)
 {
-    return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].isEmpty() && !QStringLiteral(".:;!?").contains(lines[i].back()))
+            lines[i] += QLatin1Char('.');
+    }
+    return lines.join(QLatin1Char(' '));
+}
+
+void ProgressPrinter::error(const QString& text)
+{
+    message(QStringLiteral("marlune: ") + oneLine(text));
 }
 
 QString ProgressPrinter::formatRate(qint64 bytes, qint64 ms)

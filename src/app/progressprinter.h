@@ -35,11 +35,14 @@ public:
     void update(qint64 done);
     // A line of its own, such as an error, without garbling the live line.
     void message(const QString& text);
+    // A failure, as "marlune: " and the message on one line.
+    void error(const QString& text);
     // Ends the display with the summary line.
     void finish(const QString& summary);
 
-    // Messages may span lines; a script's log wants one line per event.
-    static QString oneLine(QString text);
+    // Messages may span lines; a script's log wants one line per event. Each line ends as a
+    // sentence: "failed: No space left on device. The reception was stopped".
+    static QString oneLine(const QString& text);
     // "1.2 MiB/s"; empty when too little time passed to tell.
     static QString formatRate(qint64 bytes, qint64 ms);
 

@@ -76,7 +76,7 @@ int runTransferCommand(const CommandLine& commandLine)
                                   &error);
     }
     if (!started) {
-        progress.message(QStringLiteral("marlune: ") + error);
+        progress.error(error);
         return CommandLine::exitFailure;
     }
     return QCoreApplication::exec();
