@@ -469,21 +469,24 @@ private slots:
 
     void pacesBothDirections_data()
     {
+        // The line runs at 4800 baud either way, slower than any speed the device could take
+        // by mistake (the program's, or the 9600 that `auto` starts with).
         QTest::addColumn<QString>("baud");
         QTest::addColumn<speed_t>("programSpeed");
-        QTest::newRow("fixed") << QStringLiteral("115200") << speed_t(B9600);
-        QTest::newRow("auto") << QStringLiteral("auto") << speed_t(B115200);
+        QTest::newRow("fixed, not the program's") << QStringLiteral("4800") << speed_t(B115200);
+        QTest::newRow("auto, the program's") << QStringLiteral("auto") << speed_t(B4800);
     }
 
     void pacesBothDirections()
     {
-        // Pacing can only make a transfer slower than the line's nominal time, never faster;
-        // the upper bound is loose, for a busy machine. Precise figures are for the benchmarks.
+        // Pacing can only make a transfer slower than the line's nominal time, never faster; a
+        // wrong speed or none shows as a transfer that is too fast. How much slower it is
+        // depends on the machine's load: speed figures are for the benchmarks.
         QFETCH(QString, baud);
         QFETCH(speed_t, programSpeed);
         constexpr int gapMs = 150;
-        const QByteArray bytes = pattern(5760);
-        const double nominalMs = bytes.size() * 1000.0 / 11520;
+        const QByteArray bytes = pattern(240);
+        const double nominalMs = bytes.size() * 1000.0 / 480;
         Device device;
         QVERIFY(device.start(storeArgs(gapMs) << QStringLiteral("--baud") << baud));
         ProgramEnd program;
@@ -496,8 +499,7 @@ private slots:
         const qint64 storeMs = timer.elapsed() - gapMs;
         program.close();
         QCOMPARE(stored.first, bytes.size());
-        QVERIFY2(storeMs >= 0.9 * nominalMs && storeMs <= 3 * nominalMs + 1000,
-                 qPrintable(QStringLiteral("took %1 ms").arg(storeMs)));
+        QVERIFY2(storeMs >= 0.9 * nominalMs, qPrintable(QStringLiteral("took %1 ms").arg(storeMs)));
 
         QVERIFY(program.open(device.path(), programSpeed));
         const QByteArray first = program.read(1);
@@ -506,8 +508,7 @@ private slots:
         const QByteArray rest = program.read(bytes.size() - 1);
         const qint64 playMs = timer.elapsed();
         QVERIFY(first + rest == bytes);
-        QVERIFY2(playMs >= 0.9 * nominalMs && playMs <= 3 * nominalMs + 1000,
-                 qPrintable(QStringLiteral("took %1 ms").arg(playMs)));
+        QVERIFY2(playMs >= 0.9 * nominalMs, qPrintable(QStringLiteral("took %1 ms").arg(playMs)));
     }
 
     void roundTripThroughTheProgramsSerialPort()
