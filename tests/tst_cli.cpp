@@ -325,7 +325,7 @@ private slots:
         QVERIFY2(fileSize(file) >= 256 * 1024, "the reception never got going");
         QVERIFY(device.write(data.mid(written, 1000)));
         written += 1000;
-        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), written, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), written, 20000);
         run.sendSignal(SIGKILL);
         QVERIFY(run.waitForExit());
 

@@ -88,7 +88,10 @@ private slots:
         QVERIFY(arrived == data);
         const qint64 nominal = 2880;
         QCOMPARE(m_chunks.first(), nominal);
-        QVERIFY2(m_chunks.last() <= 2 * nominal || m_chunks.size() < 4,
+        // The reader keeps to the wall clock: after a stall of the machine it catches up in a
+        // burst, which looks like a faster line and grows the chunks for a while. Four times
+        // the nominal chunk leaves room for that on a busy machine.
+        QVERIFY2(m_chunks.last() <= 4 * nominal || m_chunks.size() < 4,
                  qPrintable(QDebug::toString(m_chunks)));
     }
 };

@@ -144,8 +144,10 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     QRegularExpressionMatch match;
     QTRY_VERIFY2_WITH_TIMEOUT((match = sending.match(rig.status())).hasMatch(),
                               qPrintable(rig.status()), 10000);
+    // Only the order of magnitude: the reader keeps to the wall clock and a busy machine skews
+    // the rate either way, but a unit slip (x1000, x1024) lands far outside.
     const double rate = match.captured(1).toDouble() * (match.captured(2) == "KiB" ? 1024 : 1);
-    QVERIFY2(rate > pace / 4 && rate < pace * 4, qPrintable(rig.status()));
+    QVERIFY2(rate > pace / 16 && rate < pace * 16, qPrintable(rig.status()));
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sending(), 30000);
     reader.join();
