@@ -62,7 +62,6 @@ private:
     // The first chunk of a send at the window's first speed.
     static int firstChunk() { return SerialPort().OutBufferSize(); }
 
-    QString writeFile(const QString& name, const QByteArray& bytes) const;
     // The count Label4 shows, or -1 when it does not read " N".
     qint64 shownCount() const;
     // Every control's text and state, to show that nothing changed.
@@ -110,14 +109,6 @@ void TestSending::cleanup()
 {
     m_form.reset();
     m_pty.reset();
-}
-
-QString TestSending::writeFile(const QString& name, const QByteArray& bytes) const
-{
-    const QString path = m_dir.filePath(name);
-    if (!::writeFile(path, bytes))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
 }
 
 qint64 TestSending::shownCount() const
@@ -178,7 +169,7 @@ int TestSending::openHandles(const QString& path)
 
 QByteArray TestSending::startAndReadPrefix(const QByteArray& bytes, qsizetype prefix)
 {
-    m_path = writeFile(QStringLiteral("outgoing.bin"), bytes);
+    m_path = writeTestFile(m_dir, QStringLiteral("outgoing.bin"), bytes);
     m_dialog.answers = {m_path};
     m_form->Command1_Click();
     return m_pty->readExactly(prefix);
@@ -222,12 +213,9 @@ void TestSending::arrivesWhole()
     QFETCH(bool, readAfterEnd);
 
     const int size = chunks * firstChunk() + extra;
-    QByteArray bytes = randomBytes(size, 20240611);
-    if (allByteValues) {
-        for (int i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>(i % 256);
-    }
-    const QString path = writeFile(QStringLiteral("file.bin"), bytes);
+    const QByteArray bytes =
+        allByteValues ? everyByteValue(size / 256) : randomBytes(size, 20240611);
+    const QString path = writeTestFile(m_dir, QStringLiteral("file.bin"), bytes);
     m_dialog.answers = {path};
     m_form->Command1_Click();
 
@@ -255,7 +243,7 @@ void TestSending::windowFollowsTheSend()
     const qsizetype previewed = TextPreview::fileLimit;
     while (text.size() < 3 * previewed)
         text += "beyond the preview\n";
-    const QString path = writeFile(QStringLiteral("<b>notes<i> & more.txt"), text);
+    const QString path = writeTestFile(m_dir, QStringLiteral("<b>notes<i> & more.txt"), text);
 
     m_dialog.answers = {path};
     QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
@@ -383,7 +371,7 @@ void TestSending::dismissedDialogChangesNothing()
 void TestSending::portHeldByAnotherProgram()
 {
     const QByteArray bytes = randomBytes(3000, 20240611);
-    const QString path = writeFile(QStringLiteral("held.bin"), bytes);
+    const QString path = writeTestFile(m_dir, QStringLiteral("held.bin"), bytes);
     QSerialPort holder(m_pty->devicePath());
     QVERIFY(holder.open(QIODevice::ReadWrite));
     // The message says who holds the device.
@@ -441,7 +429,7 @@ void TestSending::unusableChoice()
 
     // A send before, so that a stale count could show.
     const QByteArray bytes = randomBytes(700, 20240611);
-    const QString good = writeFile(QStringLiteral("good.bin"), bytes);
+    const QString good = writeTestFile(m_dir, QStringLiteral("good.bin"), bytes);
     m_dialog.answers = {good};
     m_form->Command1_Click();
     QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
@@ -588,14 +576,14 @@ void TestSending::droppedFileIsSent()
     };
     // The same send as the menu's, with the dropped file instead of the dialog.
     const QByteArray bytes = randomBytes(256 * 1024, 20240611);
-    const QString path = writeFile(QStringLiteral("dropped.bin"), bytes);
+    const QString path = writeTestFile(m_dir, QStringLiteral("dropped.bin"), bytes);
     drop(path);
     QTRY_VERIFY(sending());
     QCOMPARE(label("Label3")->text(), path);
     const QByteArray prefix = m_pty->readExactly(4096);
 
     // Refused during a send exactly as the menu's Send File is, with no dialog.
-    drop(writeFile(QStringLiteral("other.bin"), "not this one"));
+    drop(writeTestFile(m_dir, QStringLiteral("other.bin"), "not this one"));
     QTRY_COMPARE(m_messages.errors.size(), std::size_t(1));
     QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("already open")),
              qPrintable(m_messages.errors.front().text));

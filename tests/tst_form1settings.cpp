@@ -7,6 +7,7 @@
 #include "platform/settingsstore.h"
 #include "ptypair.h"
 #include "scriptedui.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -66,10 +67,8 @@ void writeStore(const std::optional<QString>& port, const std::optional<QString>
 
 void writeRawStore(const QByteArray& content)
 {
-    QDir().mkpath(QFileInfo(storeFile()).path());
-    QFile file(storeFile());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    QVERIFY(QDir().mkpath(QFileInfo(storeFile()).path()));
+    QVERIFY(writeFile(storeFile(), content));
 }
 
 class ScriptedHelp final : public HelpViewer
@@ -377,9 +376,7 @@ void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
 
     QVERIFY(!w.receiving());
     QVERIFY(!pty.isHeld());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), data);
+    QCOMPARE(readFile(path), data);
     const Stored stored = readStore();
     QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
@@ -451,9 +448,7 @@ void SettingsTest::exitDuringReceptionKeepsEveryByte()
     w.menu("mnuExit");
 
     QVERIFY(!pty.isHeld());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), data);
+    QCOMPARE(readFile(path), data);
     QVERIFY(!QFile::exists(storeFile()));
 }
 
@@ -562,16 +557,10 @@ void SettingsTest::platformViewerReportsWhatCannotBeShown()
     QCOMPARE(unavailable, 2); // a folder is no help file either
     QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("baud.hlp")));
 
-    {
-        QFile file(helpFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
+    QVERIFY(writeFile(helpFile, QByteArray()));
     show(failing, helpFile);
     QTRY_COMPARE_WITH_TIMEOUT(unavailable, 3, 20000);
-    QFile opened(marker);
-    QVERIFY(opened.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromLocal8Bit(opened.readAll()), helpFile);
-    opened.close();
+    QCOMPARE(QString::fromLocal8Bit(readFile(marker)), helpFile);
 
     QVERIFY(QFile::remove(marker));
     QtHelpViewer working = opener(0);

@@ -7,7 +7,6 @@
 #include "scriptedui.h"
 #include "testfiles.h"
 
-#include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -24,11 +23,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray sha256Of(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
 
 QString storeFile()
 {
@@ -113,15 +107,6 @@ private slots:
     void dialogReturnsTheFields();
 
 private:
-    QString writeFile(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
     QTemporaryDir m_dir;
 };
 
@@ -131,7 +116,7 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     Rig rig({{2, pty.devicePath()}});
     const QSize windowSize = rig.form->size();
     const QByteArray data = randomBytes(160 * 1024, 7);
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("send.bin"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("send.bin"), data));
     rig.form->Command1_Click();
     QVERIFY(rig.sending());
 
@@ -157,7 +142,7 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     static const QRegularExpression sent(
         QStringLiteral("^Sent 163840 bytes in [\\d.]+ s, [\\d.]+ (B|KiB)/s on average$"));
     QVERIFY2(sent.match(summary[0]).hasMatch(), qPrintable(summary[0]));
-    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Of(data));
+    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Hex(data));
     // The summary stays, and the window kept its size.
     QTest::qWait(600);
     QCOMPARE(rig.status().split(QLatin1Char('\n')), summary);
@@ -189,15 +174,13 @@ void StatusTest::receptionShowsTimeSinceLastByteAndSummary()
                               10000);
 
     rig.get<QPushButton>("Command4")->click();
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
+    const QByteArray content = readFile(path);
     QCOMPARE(content, data);
     const QStringList summary = rig.status().split(QLatin1Char('\n'));
     QCOMPARE(summary.size(), 2);
     QVERIFY2(summary[0].startsWith(QStringLiteral("Received 40960 bytes in ")),
              qPrintable(summary[0]));
-    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Of(content));
+    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Hex(content));
 }
 
 void StatusTest::deviceChosenInTheWindow()
@@ -229,7 +212,7 @@ void StatusTest::deviceChosenInTheWindow()
 
     // A send goes to the device chosen.
     const QByteArray data("through the chosen device");
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("small.txt"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("small.txt"), data));
     rig.form->Command1_Click();
     QCOMPARE(pty.readExactly(data.size()), data);
     QVERIFY(rig.messages.errors.empty());
@@ -265,7 +248,7 @@ void StatusTest::noChoiceDuringTransfer()
     Rig rig({{2, pty.devicePath()}});
     rig.chooser.answer = DeviceChooser::Devices{QStringLiteral("/dev/ttyUSB7"), QString()};
     const QByteArray data = randomBytes(256 * 1024, 9);
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("long.bin"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("long.bin"), data));
     rig.form->Command1_Click();
     QVERIFY(rig.sending());
     QVERIFY(!rig.deviceButton()->isEnabled());
