@@ -1,25 +1,20 @@
 // The port choice kept from one run to the next, help, and the two ways to end the program.
-#include "main_window/form1.h"
+#include "form1rig.h"
 #include "main_window/helpwindow.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
 #include "platform/qthelpviewer.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
-#include "scriptedui.h"
 #include "testfiles.h"
 
-#include <QAction>
 #include <QDir>
-#include <QLabel>
 #include <QRadioButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
-#include <memory>
 #include <optional>
 
 #include <sys/stat.h>
@@ -34,12 +29,6 @@ struct Stored
     std::optional<QString> device1;
     std::optional<QString> device2;
 };
-
-QString storeFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/PLOV.ini");
-}
 
 Stored readStore()
 {
@@ -84,43 +73,28 @@ public:
     }
 };
 
-struct Window
+// The window with a help viewer that answers from a script.
+struct Window : Form1Rig
 {
-    ScriptedFileDialog dialog;
-    ScriptedMessages messages;
     ScriptedHelp help;
-    std::unique_ptr<Form1> form;
 
-    explicit Window(const QMap<int, QString>& devicesForRun = {})
-        : form(std::make_unique<Form1>(dialog, messages, devicesForRun))
+    explicit Window(const QMap<int, QString>& devicesForRun = {}) : Form1Rig(devicesForRun)
     {
         form->setHelpViewer(help);
     }
+    // The window goes before the viewer it was given.
+    ~Window() { form.reset(); }
 
-    template <typename T> T* get(const QString& name) const
-    {
-        T* w = form->findChild<T*>(name);
-        if (!w)
-            qFatal("control %s is missing", qPrintable(name));
-        return w;
-    }
-    QString label(const char* name) const { return get<QLabel>(QLatin1String(name))->text(); }
     // The object names of the checked port and speed buttons.
     QString checkedPort() const { return checked(QStringLiteral("SPort"), 2); }
     QString checkedSpeed() const { return checked(QStringLiteral("Buart"), 8); }
-    void click(const QString& name) { QTest::mouseClick(get<QRadioButton>(name), Qt::LeftButton); }
-    void menu(const char* name) { get<QAction>(QLatin1String(name))->trigger(); }
-    bool sending() const { return !get<QWidget>(QStringLiteral("Command2"))->isHidden(); }
-    bool receiving() const { return !get<QWidget>(QStringLiteral("Command4"))->isHidden(); }
-    // The received count as the window shows it (at most twice a second while bytes come).
-    qint64 count() const { return label("Label7").toLongLong(); }
 
 private:
     QString checked(const QString& prefix, int count) const
     {
         QString names;
         for (int i = 0; i < count; ++i) {
-            if (get<QRadioButton>(prefix + QString::number(i))->isChecked())
+            if (control<QRadioButton>(prefix + QString::number(i))->isChecked())
                 names += prefix + QString::number(i);
         }
         return names;

@@ -1,34 +1,23 @@
 // The status bar: how a transfer goes and how it went, and the device behind each port number,
 // chosen in the window.
-#include "main_window/form1.h"
+#include "form1rig.h"
 #include "main_window/qtdevicechooser.h"
 #include "platform/devicechooser.h"
 #include "ptypair.h"
-#include "scriptedui.h"
 #include "testfiles.h"
 
 #include <QDialog>
 #include <QDir>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
+#include <optional>
 
 namespace {
-
-QString storeFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/PLOV.ini");
-}
 
 QVariant stored(const char* key)
 {
@@ -54,35 +43,27 @@ public:
     }
 };
 
-struct Rig
+// The window, shown, with a device chooser that answers from a script.
+struct Rig : Form1Rig
 {
-    ScriptedFileDialog dialog;
-    ScriptedMessages messages;
     ScriptedDeviceChooser chooser;
-    std::unique_ptr<Form1> form;
 
-    explicit Rig(const QMap<int, QString>& devicesForRun = {})
-        : form(std::make_unique<Form1>(dialog, messages, devicesForRun))
+    explicit Rig(const QMap<int, QString>& devicesForRun = {}) : Form1Rig(devicesForRun)
     {
         form->setDeviceChooser(chooser);
         form->show();
     }
-    template <typename T = QWidget> T* get(const char* name) const
-    {
-        T* w = form->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("control %s is missing", name);
-        return w;
-    }
+    // The window goes before the chooser it was given.
+    ~Rig() { form.reset(); }
+
     // Both rows of the status, as lines.
     QString status() const
     {
-        const QString detail = get<QLabel>("transferDetail")->text();
-        return get<QLabel>("transferStatus")->text() +
+        const QString detail = label(QStringLiteral("transferDetail"));
+        return label(QStringLiteral("transferStatus")) +
                (detail.isEmpty() ? QString() : QLatin1Char('\n') + detail);
     }
-    QPushButton* deviceButton() const { return get<QPushButton>("portDevice"); }
-    bool sending() const { return !get("Command2")->isHidden(); }
+    QPushButton* deviceButton() const { return control<QPushButton>(QStringLiteral("portDevice")); }
 };
 
 } // namespace
@@ -165,15 +146,14 @@ void StatusTest::receptionShowsTimeSinceLastByteAndSummary()
         QStringLiteral("^Receiving at [\\d.]+ (B|KiB)/s, last byte 0 s ago$"));
     QTRY_VERIFY2_WITH_TIMEOUT(arriving.match(rig.status()).hasMatch(), qPrintable(rig.status()),
                               10000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.get<QLabel>("Label7")->text(), QString::number(data.size()),
-                              20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.label("Label7"), QString::number(data.size()), 20000);
     writer.join();
     // Nothing more comes: the time since the last byte counts up.
     static const QRegularExpression quiet(QStringLiteral(", last byte ([1-9]\\d*) s ago$"));
     QTRY_VERIFY2_WITH_TIMEOUT(quiet.match(rig.status()).hasMatch(), qPrintable(rig.status()),
                               10000);
 
-    rig.get<QPushButton>("Command4")->click();
+    rig.control<QPushButton>("Command4")->click();
     const QByteArray content = readFile(path);
     QCOMPARE(content, data);
     const QStringList summary = rig.status().split(QLatin1Char('\n'));
@@ -206,9 +186,9 @@ void StatusTest::deviceChosenInTheWindow()
     QVERIFY(!stored("Device2").isValid());
 
     // The button follows the selected port.
-    QTest::mouseClick(rig.get<QRadioButton>("SPort1"), Qt::LeftButton);
+    rig.click("SPort1");
     QVERIFY(rig.deviceButton()->text().startsWith(QStringLiteral("COM2: ")));
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
 
     // A send goes to the device chosen.
     const QByteArray data("through the chosen device");
@@ -223,7 +203,7 @@ void StatusTest::choiceWinsOverDeviceGivenForTheRun()
     PtyPair forRun;
     PtyPair chosen;
     Rig rig({{1, forRun.devicePath()}});
-    const QString com2 = rig.form->findChild<QPushButton*>("portDevice")->text();
+    const QString com2 = rig.deviceButton()->text();
 
     // COM2 changes; COM1 keeps the device given for this run, which is not stored.
     rig.chooser.answer = DeviceChooser::Devices{forRun.devicePath(), chosen.devicePath()};
@@ -238,7 +218,7 @@ void StatusTest::choiceWinsOverDeviceGivenForTheRun()
     rig.deviceButton()->click();
     QCOMPARE(stored("Device1").toString(), chosen.devicePath());
     QVERIFY(!stored("Device2").isValid());
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
     QCOMPARE(rig.deviceButton()->text(), QStringLiteral("COM1: ") + chosen.devicePath());
 }
 
@@ -254,7 +234,7 @@ void StatusTest::noChoiceDuringTransfer()
     QVERIFY(!rig.deviceButton()->isEnabled());
     rig.deviceButton()->click();
     // A right-click on the port frame, whatever reaches it.
-    auto* frame = rig.get("Frame1");
+    auto* frame = rig.control("Frame1");
     QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
                            frame->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(frame, &menu);
@@ -279,7 +259,7 @@ void StatusTest::unsavedChoiceIsReported()
     QVERIFY2(rig.messages.errors[0].text.contains(storeFile()),
              qPrintable(rig.messages.errors[0].text));
     // Used in this run all the same.
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
     QVERIFY(rig.deviceButton()->text().startsWith(QStringLiteral("COM1: /dev/ttyACM0")));
     rig.form.reset();
     QDir(storeFile()).removeRecursively();
