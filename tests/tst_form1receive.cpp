@@ -85,7 +85,6 @@ private slots:
     void stopShowsReceivedFileNotDialogName();
     void receivingDuringSendIsRefused();
     void viewShowsTextOrDump();
-    void closingWindowStopsAndKeepsBytes();
     void stopWhileIdleOnlyClearsWaitingText();
 
 private:
@@ -427,20 +426,6 @@ void ReceivingTest::viewShowsTextOrDump()
         QCOMPARE(rig.view(),
                  data == text ? QString::fromLatin1(text) : TextPreview::hexDump(binary));
     }
-}
-
-void ReceivingTest::closingWindowStopsAndKeepsBytes()
-{
-    Rig rig;
-    rig.form->show();
-    rig.start(m_path);
-    const QByteArray data = randomBytes(1500, 20);
-    QVERIFY(rig.pty.write(data));
-    QTRY_VERIFY(rig.count() >= 1024);
-    rig.form->close();
-    QVERIFY(!rig.receiving());
-    QVERIFY(!rig.pty.isHeld());
-    QCOMPARE(readFile(m_path), data);
 }
 
 void ReceivingTest::stopWhileIdleOnlyClearsWaitingText()

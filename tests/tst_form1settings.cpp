@@ -118,11 +118,11 @@ private slots:
     void roundTrip();
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
-    void closingDuringReceptionKeepsEveryByteThenSaves();
+    void endingDuringReceptionKeepsEveryByte_data();
+    void endingDuringReceptionKeepsEveryByte();
     void stopSignalsCloseTheWindow_data();
     void stopSignalsCloseTheWindow();
     void exitSavesNothing();
-    void exitDuringReceptionKeepsEveryByte();
     void exitDuringSendStops();
     void helpPath_data();
     void helpPath();
@@ -327,33 +327,48 @@ void SettingsTest::unwritableStoreIsReported()
     QVERIFY(QDir(storeFile()).removeRecursively());
 }
 
-void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
+void SettingsTest::endingDuringReceptionKeepsEveryByte_data()
 {
+    QTest::addColumn<bool>("byExit");
+    QTest::newRow("closed: the choice is saved") << false;
+    QTest::newRow("File > Exit: nothing is stored") << true;
+}
+
+void SettingsTest::endingDuringReceptionKeepsEveryByte()
+{
+    QFETCH(bool, byExit);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("backup.bin"));
     PtyPair pty;
     Window w({{1, pty.devicePath()}});
+    w.form->show();
     w.click(QStringLiteral("SPort0"));
     w.click(QStringLiteral("Buart7"));
     w.dialog.answers.push_back(path);
     w.form->Command3_Click();
     QVERIFY(w.receiving());
 
-    // Two blocks, then a tail that comes just before the close: it still waits at the close.
-    QByteArray data(2 * 512 + 300, Qt::Uninitialized);
-    for (qsizetype i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 7);
+    // Two blocks, then a tail that comes just before the end: it still waits then.
+    const QByteArray data = pattern(2 * 512 + 300);
     QVERIFY(pty.write(data.first(1024)));
     QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(1024), 20000);
     QVERIFY(pty.write(data.sliced(1024)));
-    w.form->close();
+    if (byExit)
+        w.menu(QStringLiteral("mnuExit"));
+    else
+        w.form->close();
 
-    QVERIFY(!w.receiving());
     QVERIFY(!pty.isHeld());
     QCOMPARE(readFile(path), data);
-    const Stored stored = readStore();
-    QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
-    QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+    if (byExit) {
+        // The program ends at once: the window stays as it was, and nothing is stored.
+        QVERIFY(!QFile::exists(storeFile()));
+    } else {
+        QVERIFY(!w.receiving());
+        const Stored stored = readStore();
+        QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
+        QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+    }
 }
 
 void SettingsTest::stopSignalsCloseTheWindow_data()
@@ -367,7 +382,7 @@ void SettingsTest::stopSignalsCloseTheWindow_data()
 void SettingsTest::stopSignalsCloseTheWindow()
 {
     // The program itself, as a desktop session ends it: it closes as by its close button,
-    // saving the choice (a reception kept every byte: closingDuringReception... shows that).
+    // saving the choice (a reception keeps every byte: endingDuringReception... shows that).
     QFETCH(int, signalNumber);
     writeStore(QStringLiteral("1"), QStringLiteral("4800,E,7,1"));
     MarluneRun window({QStringLiteral("-platform"), QStringLiteral("offscreen")});
@@ -399,30 +414,6 @@ void SettingsTest::exitSavesNothing()
         w.click(QStringLiteral("SPort0"));
         w.menu("mnuExit");
     }
-    QVERIFY(!QFile::exists(storeFile()));
-}
-
-void SettingsTest::exitDuringReceptionKeepsEveryByte()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("backup.bin"));
-    PtyPair pty;
-    Window w({{2, pty.devicePath()}});
-    w.dialog.answers.push_back(path);
-    w.form->Command3_Click();
-    QVERIFY(w.receiving());
-
-    QByteArray data(512 + 77, 'x');
-    data[0] = '\0';
-    data[600 - 12] = '\xff';
-    QVERIFY(pty.write(data.first(512)));
-    QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(512), 20000);
-    // The tail comes just before the exit: it still waits then.
-    QVERIFY(pty.write(data.sliced(512)));
-    w.menu("mnuExit");
-
-    QVERIFY(!pty.isHeld());
-    QCOMPARE(readFile(path), data);
     QVERIFY(!QFile::exists(storeFile()));
 }
 
