@@ -99,6 +99,23 @@ bool writeAll(int fd, const char* data, std::int64_t size)
     return true;
 }
 
+// Copies `bytes` from `from` to `to` in blocking 64 KiB reads and writes, as cat does, until
+// all are copied, a read or a write fails, or `deadlineNs` (by monotonicNs()) passes. True when
+// the deadline cut it short.
+bool copyUntil(int from, int to, std::int64_t bytes, std::int64_t deadlineNs)
+{
+    std::vector<char> buffer(kernelChunk);
+    for (std::int64_t done = 0; done < bytes;) {
+        if (monotonicNs() >= deadlineNs)
+            return true;
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n <= 0 || !writeAll(to, buffer.data(), n))
+            return false;
+        done += n;
+    }
+    return false;
+}
+
 Transfer failed(const QString& why)
 {
     Transfer t;
@@ -151,19 +168,7 @@ Transfer kernelSend(const Setup& setup, int baud, std::int64_t bytes, int limitM
     Descriptor in = openPath(setup.file("send.bin"), O_RDONLY);
     if (port.get() < 0 || in.get() < 0 || !setLine(port.get(), baud))
         return failed(QStringLiteral("cannot open the port or the file"));
-    std::vector<char> buffer(kernelChunk);
-    std::int64_t done = 0;
-    bool cut = false;
-    while (done < bytes) {
-        if (monotonicNs() >= deadline) {
-            cut = true;
-            break;
-        }
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(port.get(), buffer.data(), n))
-            break;
-        done += n;
-    }
+    const bool cut = copyUntil(in.get(), port.get(), bytes, deadline);
     Transfer t = takenByFarEnd(far, start, bytes, cut);
     port.close();
     return t;
@@ -177,22 +182,10 @@ Transfer kernelReceive(const Setup& setup, int baud, std::int64_t bytes, int lim
     Descriptor out = openPath(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (port.get() < 0 || out.get() < 0 || !setLine(port.get(), baud))
         return failed(QStringLiteral("cannot open the port or the file"));
-    std::vector<char> buffer(kernelChunk);
     const std::int64_t start = monotonicNs();
-    const std::int64_t deadline = start + std::int64_t(limitMs) * 1'000'000;
     far.startSending(bytes);
-    std::int64_t done = 0;
-    bool cut = false;
-    while (done < bytes) {
-        if (monotonicNs() >= deadline) {
-            cut = true;
-            break;
-        }
-        const ssize_t n = ::read(port.get(), buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(out.get(), buffer.data(), n))
-            break;
-        done += n;
-    }
+    const bool cut =
+        copyUntil(port.get(), out.get(), bytes, start + std::int64_t(limitMs) * 1'000'000);
     out.close();
     const std::int64_t end = monotonicNs();
     far.abort();
