@@ -13,6 +13,7 @@
 #include "childprocess.h"
 #include "cpuplacement.h"
 #include "farend.h"
+#include "isolatedsettings.h"
 #include "pattern.h"
 #include "report.h"
 #include "transfers.h"
@@ -562,14 +563,11 @@ void quietKnownNoise(QtMsgType type, const QMessageLogContext& context, const QS
 
 int main(int argc, char* argv[])
 {
-    // Every window, here and in the processes started, is offscreen and keeps its settings in
-    // a folder of its own.
+    // Every window, here and in the processes started, is offscreen. Settings are in a folder
+    // of this process's own since before main (isolatedsettings.h); the programs started
+    // inherit it, and a --window process makes its own.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir dir;
-    if (!::getenv("MARLUNE_BENCH_CONFIG")) {
-        ::setenv("XDG_CONFIG_HOME", qPrintable(dir.path() + QStringLiteral("/config")), 1);
-        ::setenv("MARLUNE_BENCH_CONFIG", "1", 1);
-    }
     qInstallMessageHandler(quietKnownNoise);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
