@@ -339,11 +339,15 @@ double pacedCpuPercent(const Setup& setup, Mover mover, Direction direction)
     const std::int64_t bytes = sending ? pacedSeconds * pacedBytesPerSecond + 128 * 1024
                                        : (pacedSeconds + 1) * pacedBytesPerSecond / 512 * 512;
     const QString file = setup.file(sending ? "paced.bin" : "received.bin");
-    if (sending)
-        Pattern::writeFile(file, bytes);
     FarEnd far;
-    if (sending)
+    if (!far.isValid()) {
+        note(QStringLiteral("cannot make a pseudo-terminal"));
+        return NAN;
+    }
+    if (sending) {
+        Pattern::writeFile(file, bytes);
         far.startReceiving(bytes, pacedBytesPerSecond);
+    }
     ChildProcess child;
     if (!child.start(programPath(setup, mover),
                      programArguments(mover, direction, far.devicePath(), file, pacedBaud, bytes),
@@ -409,6 +413,10 @@ std::int64_t peakKiB(const Setup& setup, Mover mover, Direction direction, std::
     const QString file = sending ? setup.file(bytes == memorySmall ? "small.bin" : "large.bin")
                                  : setup.file("received.bin");
     FarEnd far;
+    if (!far.isValid()) {
+        note(QStringLiteral("cannot make a pseudo-terminal"));
+        return -1;
+    }
     ChildProcess child;
     if (!child.start(programPath(setup, mover),
                      programArguments(mover, direction, far.devicePath(), file, memoryBaud, bytes),

@@ -158,9 +158,8 @@ Transfer storedInFile(const QString& path, std::int64_t ns, std::int64_t bytes, 
     return t;
 }
 
-Transfer kernelSend(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer kernelSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     far.startReceiving(bytes);
     const std::int64_t start = monotonicNs();
     const std::int64_t deadline = start + std::int64_t(limitMs) * 1'000'000;
@@ -174,9 +173,8 @@ Transfer kernelSend(const Setup& setup, int baud, std::int64_t bytes, int limitM
     return t;
 }
 
-Transfer kernelReceive(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer kernelReceive(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     const QString path = setup.file("received.bin");
     Descriptor port = openPath(far.devicePath(), O_RDONLY | O_NOCTTY);
     Descriptor out = openPath(path, O_WRONLY | O_CREAT | O_TRUNC);
@@ -194,12 +192,11 @@ Transfer kernelReceive(const Setup& setup, int baud, std::int64_t bytes, int lim
 
 // dd, with the line set up as `stty raw BAUD` would have left it: the kernel path in a process
 // of its own, timed as a program is, from its start to its end.
-Transfer kernelProcess(const Setup& setup, Direction direction, int baud, std::int64_t bytes,
-                       int limitMs)
+Transfer kernelProcess(const Setup& setup, FarEnd& far, Direction direction, int baud,
+                       std::int64_t bytes, int limitMs)
 {
     const bool sending = direction == Direction::Send;
     const QString file = setup.file(sending ? "send.bin" : "received.bin");
-    FarEnd far;
     {
         // The far end holds the line open, so the settings stay for dd.
         Descriptor port = openPath(far.devicePath(), O_RDWR | O_NOCTTY);
@@ -232,9 +229,8 @@ Transfer kernelProcess(const Setup& setup, Direction direction, int baud, std::i
     return storedInFile(file, child.exitedNs() - child.startedNs(), bytes, cut);
 }
 
-Transfer windowSend(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer windowSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     WindowRig window(far.devicePath(), baud);
     if (!window.isReady())
         return failed(QStringLiteral("the window did not take COM2 at %1 baud").arg(baud));
@@ -246,10 +242,9 @@ Transfer windowSend(const Setup& setup, int baud, std::int64_t bytes, int limitM
     return takenByFarEnd(far, start, bytes, outcome == WindowRig::Outcome::Cut);
 }
 
-Transfer windowReceive(const Setup& setup, int baud, std::int64_t bytes, int limitMs,
+Transfer windowReceive(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs,
                        std::vector<double>* lateness)
 {
-    FarEnd far;
     const QString path = setup.file("received.bin");
     WindowRig window(far.devicePath(), baud);
     if (!window.isReady())
@@ -271,8 +266,8 @@ Transfer windowReceive(const Setup& setup, int baud, std::int64_t bytes, int lim
     return storedInFile(path, end - start, bytes, outcome == WindowRig::Outcome::Cut);
 }
 
-Transfer commandLine(const Setup& setup, Direction direction, int baud, std::int64_t bytes,
-                     int limitMs)
+Transfer commandLine(const Setup& setup, FarEnd& far, Direction direction, int baud,
+                     std::int64_t bytes, int limitMs)
 {
     const bool sending = direction == Direction::Send;
     const QString file = setup.file(sending ? "send.bin" : "received.bin");
@@ -280,7 +275,6 @@ Transfer commandLine(const Setup& setup, Direction direction, int baud, std::int
     // emptying the last run's 128 MiB would count the file system's time, not the line's.
     if (!sending)
         QFile::remove(file);
-    FarEnd far;
     if (sending)
         far.startReceiving(bytes);
     ChildProcess child;
@@ -327,19 +321,22 @@ Transfer runTransfer(const Setup& setup, Mover mover, Direction direction, int b
                      std::int64_t bytes, int limitMs, std::vector<double>* lateness)
 {
     const bool sending = direction == Direction::Send;
+    FarEnd far;
+    if (!far.isValid())
+        return failed(QStringLiteral("cannot make a pseudo-terminal"));
     switch (mover) {
     case Mover::Kernel:
-        return sending ? kernelSend(setup, baud, bytes, limitMs)
-                       : kernelReceive(setup, baud, bytes, limitMs);
+        return sending ? kernelSend(setup, far, baud, bytes, limitMs)
+                       : kernelReceive(setup, far, baud, bytes, limitMs);
     case Mover::KernelProcess:
-        return kernelProcess(setup, direction, baud, bytes, limitMs);
+        return kernelProcess(setup, far, direction, baud, bytes, limitMs);
     case Mover::Window:
-        return sending ? windowSend(setup, baud, bytes, limitMs)
-                       : windowReceive(setup, baud, bytes, limitMs, lateness);
+        return sending ? windowSend(setup, far, baud, bytes, limitMs)
+                       : windowReceive(setup, far, baud, bytes, limitMs, lateness);
     case Mover::CommandLine:
         break;
     }
-    return commandLine(setup, direction, baud, bytes, limitMs);
+    return commandLine(setup, far, direction, baud, bytes, limitMs);
 }
 
 QStringList commandLineArguments(Direction direction, const QString& device, const QString& file,
