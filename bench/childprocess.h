@@ -34,7 +34,6 @@ public:
     // Asks it to stop (SIGTERM), as Ctrl-C or a service manager would.
     void terminate();
 
-    pid_t pid() const { return m_pid; }
     bool running() const { return m_pid > 0 && !m_exited; }
     // True once it has ended, without reaping it.
     bool hasEnded() const;

@@ -27,12 +27,13 @@ void allowOnly(int first, int last)
     ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
 }
 
-} // namespace
-
+// False when there is only one core (nothing is pinned then).
 bool available()
 {
     return coreCount >= 2;
 }
+
+} // namespace
 
 void setPinned(bool on)
 {

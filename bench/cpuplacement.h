@@ -8,8 +8,6 @@
 // runs leave placement to the scheduler, as a program's use of a real line would.
 namespace CpuPlacement {
 
-// False when there is only one core (nothing is pinned then).
-bool available();
 // While on, the program's side runs on the last core and each far end pins itself to the first;
 // while off, every thread may run anywhere. The calling thread and what it starts follow.
 void setPinned(bool on);

@@ -39,23 +39,13 @@ FarEnd::~FarEnd()
     abort();
 }
 
-void FarEnd::startSending(std::int64_t count, std::int64_t bytesPerSecond)
+void FarEnd::start(bool sending, std::int64_t count, std::int64_t bytesPerSecond)
 {
     m_count = count;
     m_paced = bytesPerSecond > 0;
     m_thread = std::thread([=, this] {
         CpuPlacement::pinToFarEndCore();
-        run(true, count, bytesPerSecond);
-    });
-}
-
-void FarEnd::startReceiving(std::int64_t count, std::int64_t bytesPerSecond)
-{
-    m_count = count;
-    m_paced = bytesPerSecond > 0;
-    m_thread = std::thread([=, this] {
-        CpuPlacement::pinToFarEndCore();
-        run(false, count, bytesPerSecond);
+        run(sending, count, bytesPerSecond);
     });
 }
 

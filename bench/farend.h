@@ -22,13 +22,21 @@ public:
     FarEnd(const FarEnd&) = delete;
     FarEnd& operator=(const FarEnd&) = delete;
 
+    // False when no pseudo-terminal could be made. Check it before handing devicePath() to a
+    // program: given an empty device, the window falls back to its configured serial port.
     bool isValid() const { return m_master >= 0; }
     QString devicePath() const { return m_path; }
 
     // Sends the first `count` bytes of the pattern; `bytesPerSecond` 0 means unpaced.
-    void startSending(std::int64_t count, std::int64_t bytesPerSecond = 0);
+    void startSending(std::int64_t count, std::int64_t bytesPerSecond = 0)
+    {
+        start(true, count, bytesPerSecond);
+    }
     // Takes `count` bytes and checks each against the pattern.
-    void startReceiving(std::int64_t count, std::int64_t bytesPerSecond = 0);
+    void startReceiving(std::int64_t count, std::int64_t bytesPerSecond = 0)
+    {
+        start(false, count, bytesPerSecond);
+    }
     // The rest moves as fast as the line allows.
     void unpace() { m_paced = false; }
     // Waits for the transfer to end; true when all `count` bytes moved (and, when taking,
@@ -43,6 +51,7 @@ public:
     std::int64_t lastByteNs() const { return m_lastByteNs; }
 
 private:
+    void start(bool sending, std::int64_t count, std::int64_t bytesPerSecond);
     void run(bool sending, std::int64_t count, std::int64_t bytesPerSecond);
 
     // The slave stays held, so the pty stays usable while the program opens and closes it.

@@ -13,6 +13,7 @@
 #include "childprocess.h"
 #include "cpuplacement.h"
 #include "farend.h"
+#include "isolatedsettings.h"
 #include "pattern.h"
 #include "report.h"
 #include "transfers.h"
@@ -338,11 +339,15 @@ double pacedCpuPercent(const Setup& setup, Mover mover, Direction direction)
     const std::int64_t bytes = sending ? pacedSeconds * pacedBytesPerSecond + 128 * 1024
                                        : (pacedSeconds + 1) * pacedBytesPerSecond / 512 * 512;
     const QString file = setup.file(sending ? "paced.bin" : "received.bin");
-    if (sending)
-        Pattern::writeFile(file, bytes);
     FarEnd far;
-    if (sending)
+    if (!far.isValid()) {
+        note(QStringLiteral("cannot make a pseudo-terminal"));
+        return NAN;
+    }
+    if (sending) {
+        Pattern::writeFile(file, bytes);
         far.startReceiving(bytes, pacedBytesPerSecond);
+    }
     ChildProcess child;
     if (!child.start(programPath(setup, mover),
                      programArguments(mover, direction, far.devicePath(), file, pacedBaud, bytes),
@@ -408,6 +413,10 @@ std::int64_t peakKiB(const Setup& setup, Mover mover, Direction direction, std::
     const QString file = sending ? setup.file(bytes == memorySmall ? "small.bin" : "large.bin")
                                  : setup.file("received.bin");
     FarEnd far;
+    if (!far.isValid()) {
+        note(QStringLiteral("cannot make a pseudo-terminal"));
+        return -1;
+    }
     ChildProcess child;
     if (!child.start(programPath(setup, mover),
                      programArguments(mover, direction, far.devicePath(), file, memoryBaud, bytes),
@@ -562,14 +571,11 @@ void quietKnownNoise(QtMsgType type, const QMessageLogContext& context, const QS
 
 int main(int argc, char* argv[])
 {
-    // Every window, here and in the processes started, is offscreen and keeps its settings in
-    // a folder of its own.
+    // Every window, here and in the processes started, is offscreen. Settings are in a folder
+    // of this process's own since before main (isolatedsettings.h); the programs started
+    // inherit it, and a --window process makes its own.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir dir;
-    if (!::getenv("MARLUNE_BENCH_CONFIG")) {
-        ::setenv("XDG_CONFIG_HOME", qPrintable(dir.path() + QStringLiteral("/config")), 1);
-        ::setenv("MARLUNE_BENCH_CONFIG", "1", 1);
-    }
     qInstallMessageHandler(quietKnownNoise);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);

@@ -99,6 +99,23 @@ bool writeAll(int fd, const char* data, std::int64_t size)
     return true;
 }
 
+// Copies `bytes` from `from` to `to` in blocking 64 KiB reads and writes, as cat does, until
+// all are copied, a read or a write fails, or `deadlineNs` (by monotonicNs()) passes. True when
+// the deadline cut it short.
+bool copyUntil(int from, int to, std::int64_t bytes, std::int64_t deadlineNs)
+{
+    std::vector<char> buffer(kernelChunk);
+    for (std::int64_t done = 0; done < bytes;) {
+        if (monotonicNs() >= deadlineNs)
+            return true;
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n <= 0 || !writeAll(to, buffer.data(), n))
+            return false;
+        done += n;
+    }
+    return false;
+}
+
 Transfer failed(const QString& why)
 {
     Transfer t;
@@ -141,9 +158,8 @@ Transfer storedInFile(const QString& path, std::int64_t ns, std::int64_t bytes, 
     return t;
 }
 
-Transfer kernelSend(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer kernelSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     far.startReceiving(bytes);
     const std::int64_t start = monotonicNs();
     const std::int64_t deadline = start + std::int64_t(limitMs) * 1'000'000;
@@ -151,48 +167,23 @@ Transfer kernelSend(const Setup& setup, int baud, std::int64_t bytes, int limitM
     Descriptor in = openPath(setup.file("send.bin"), O_RDONLY);
     if (port.get() < 0 || in.get() < 0 || !setLine(port.get(), baud))
         return failed(QStringLiteral("cannot open the port or the file"));
-    std::vector<char> buffer(kernelChunk);
-    std::int64_t done = 0;
-    bool cut = false;
-    while (done < bytes) {
-        if (monotonicNs() >= deadline) {
-            cut = true;
-            break;
-        }
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(port.get(), buffer.data(), n))
-            break;
-        done += n;
-    }
+    const bool cut = copyUntil(in.get(), port.get(), bytes, deadline);
     Transfer t = takenByFarEnd(far, start, bytes, cut);
     port.close();
     return t;
 }
 
-Transfer kernelReceive(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer kernelReceive(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     const QString path = setup.file("received.bin");
     Descriptor port = openPath(far.devicePath(), O_RDONLY | O_NOCTTY);
     Descriptor out = openPath(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (port.get() < 0 || out.get() < 0 || !setLine(port.get(), baud))
         return failed(QStringLiteral("cannot open the port or the file"));
-    std::vector<char> buffer(kernelChunk);
     const std::int64_t start = monotonicNs();
-    const std::int64_t deadline = start + std::int64_t(limitMs) * 1'000'000;
     far.startSending(bytes);
-    std::int64_t done = 0;
-    bool cut = false;
-    while (done < bytes) {
-        if (monotonicNs() >= deadline) {
-            cut = true;
-            break;
-        }
-        const ssize_t n = ::read(port.get(), buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(out.get(), buffer.data(), n))
-            break;
-        done += n;
-    }
+    const bool cut =
+        copyUntil(port.get(), out.get(), bytes, start + std::int64_t(limitMs) * 1'000'000);
     out.close();
     const std::int64_t end = monotonicNs();
     far.abort();
@@ -201,12 +192,11 @@ Transfer kernelReceive(const Setup& setup, int baud, std::int64_t bytes, int lim
 
 // dd, with the line set up as `stty raw BAUD` would have left it: the kernel path in a process
 // of its own, timed as a program is, from its start to its end.
-Transfer kernelProcess(const Setup& setup, Direction direction, int baud, std::int64_t bytes,
-                       int limitMs)
+Transfer kernelProcess(const Setup& setup, FarEnd& far, Direction direction, int baud,
+                       std::int64_t bytes, int limitMs)
 {
     const bool sending = direction == Direction::Send;
     const QString file = setup.file(sending ? "send.bin" : "received.bin");
-    FarEnd far;
     {
         // The far end holds the line open, so the settings stay for dd.
         Descriptor port = openPath(far.devicePath(), O_RDWR | O_NOCTTY);
@@ -239,9 +229,8 @@ Transfer kernelProcess(const Setup& setup, Direction direction, int baud, std::i
     return storedInFile(file, child.exitedNs() - child.startedNs(), bytes, cut);
 }
 
-Transfer windowSend(const Setup& setup, int baud, std::int64_t bytes, int limitMs)
+Transfer windowSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
 {
-    FarEnd far;
     WindowRig window(far.devicePath(), baud);
     if (!window.isReady())
         return failed(QStringLiteral("the window did not take COM2 at %1 baud").arg(baud));
@@ -253,10 +242,9 @@ Transfer windowSend(const Setup& setup, int baud, std::int64_t bytes, int limitM
     return takenByFarEnd(far, start, bytes, outcome == WindowRig::Outcome::Cut);
 }
 
-Transfer windowReceive(const Setup& setup, int baud, std::int64_t bytes, int limitMs,
+Transfer windowReceive(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs,
                        std::vector<double>* lateness)
 {
-    FarEnd far;
     const QString path = setup.file("received.bin");
     WindowRig window(far.devicePath(), baud);
     if (!window.isReady())
@@ -278,8 +266,8 @@ Transfer windowReceive(const Setup& setup, int baud, std::int64_t bytes, int lim
     return storedInFile(path, end - start, bytes, outcome == WindowRig::Outcome::Cut);
 }
 
-Transfer commandLine(const Setup& setup, Direction direction, int baud, std::int64_t bytes,
-                     int limitMs)
+Transfer commandLine(const Setup& setup, FarEnd& far, Direction direction, int baud,
+                     std::int64_t bytes, int limitMs)
 {
     const bool sending = direction == Direction::Send;
     const QString file = setup.file(sending ? "send.bin" : "received.bin");
@@ -287,7 +275,6 @@ Transfer commandLine(const Setup& setup, Direction direction, int baud, std::int
     // emptying the last run's 128 MiB would count the file system's time, not the line's.
     if (!sending)
         QFile::remove(file);
-    FarEnd far;
     if (sending)
         far.startReceiving(bytes);
     ChildProcess child;
@@ -334,19 +321,22 @@ Transfer runTransfer(const Setup& setup, Mover mover, Direction direction, int b
                      std::int64_t bytes, int limitMs, std::vector<double>* lateness)
 {
     const bool sending = direction == Direction::Send;
+    FarEnd far;
+    if (!far.isValid())
+        return failed(QStringLiteral("cannot make a pseudo-terminal"));
     switch (mover) {
     case Mover::Kernel:
-        return sending ? kernelSend(setup, baud, bytes, limitMs)
-                       : kernelReceive(setup, baud, bytes, limitMs);
+        return sending ? kernelSend(setup, far, baud, bytes, limitMs)
+                       : kernelReceive(setup, far, baud, bytes, limitMs);
     case Mover::KernelProcess:
-        return kernelProcess(setup, direction, baud, bytes, limitMs);
+        return kernelProcess(setup, far, direction, baud, bytes, limitMs);
     case Mover::Window:
-        return sending ? windowSend(setup, baud, bytes, limitMs)
-                       : windowReceive(setup, baud, bytes, limitMs, lateness);
+        return sending ? windowSend(setup, far, baud, bytes, limitMs)
+                       : windowReceive(setup, far, baud, bytes, limitMs, lateness);
     case Mover::CommandLine:
         break;
     }
-    return commandLine(setup, direction, baud, bytes, limitMs);
+    return commandLine(setup, far, direction, baud, bytes, limitMs);
 }
 
 QStringList commandLineArguments(Direction direction, const QString& device, const QString& file,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "isolatedsettings.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -8,7 +10,8 @@
 // One run of the marlune program as a script would start it: a child process without a
 // display (no DISPLAY, no WAYLAND_DISPLAY, the xcb platform), so a command that wrongly
 // needed one would fail. It inherits the test's environment otherwise, including the
-// settings folder. A run still going when the object goes is killed.
+// settings folder, which this header gives every test that runs the program. A run still
+// going when the object goes is killed.
 class MarluneRun
 {
 public:

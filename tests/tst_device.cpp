@@ -4,7 +4,6 @@
 #include "platform/serialport.h"
 #include "testfiles.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,32 +28,14 @@ namespace {
 
 const QString devicePath = QStringLiteral(MARLUNE_DEVICE_PATH);
 
-// Bytes whose order shows: a lost, repeated or swapped chunk does not compare equal.
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
-
 // Every byte value, many times, in a shuffled order.
-QByteArray everyByteValue(int rounds)
+QByteArray shuffledByteValues(int rounds)
 {
-    QByteArray bytes;
-    for (int round = 0; round < rounds; ++round) {
-        for (int value = 0; value < 256; ++value)
-            bytes.append(static_cast<char>(value));
-    }
+    QByteArray bytes = everyByteValue(rounds);
     QRandomGenerator random(5);
     for (qsizetype i = bytes.size() - 1; i > 0; --i)
         std::swap(bytes[i], bytes[random.bounded(i + 1)]);
     return bytes;
-}
-
-QString sha256(const QByteArray& bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 // "stored FILE SIZE SHA256", "played ..." and "play-stopped FILE SENT SIZE": the file name may
@@ -307,7 +288,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("one byte") << QByteArray("\0", 1);
         QTest::newRow("small") << pattern(300);
-        QTest::newRow("every byte value") << everyByteValue(64);
+        QTest::newRow("every byte value") << shuffledByteValues(64);
         QTest::newRow("3 MiB") << pattern(3 * 1024 * 1024 + 7);
     }
 
@@ -324,7 +305,7 @@ private slots:
         const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
         QCOMPARE(stored.file, this->stored(QStringLiteral("0001.bin")));
         QCOMPARE(stored.first, bytes.size());
-        QCOMPARE(stored.second, sha256(bytes));
+        QCOMPARE(stored.second, sha256Hex(bytes));
         QVERIFY(readFile(stored.file) == bytes);
     }
 
@@ -373,7 +354,7 @@ private slots:
 
     void playsTheGivenFileOncePerOpening()
     {
-        const QByteArray bytes = everyByteValue(400);
+        const QByteArray bytes = shuffledByteValues(400);
         const QString file = m_dir->filePath(QStringLiteral("backup file.bin"));
         QVERIFY(writeFile(file, bytes));
         Device device;
@@ -385,7 +366,7 @@ private slots:
             const Announcement played = parse(device.waitFor(QStringLiteral("played ")));
             QCOMPARE(played.file, file);
             QCOMPARE(played.first, bytes.size());
-            QCOMPARE(played.second, sha256(bytes));
+            QCOMPARE(played.second, sha256Hex(bytes));
             // Once for each opening: staying open and quiet does not bring it again.
             QVERIFY(program.collectFor(500).isEmpty());
             program.close();
@@ -395,7 +376,7 @@ private slots:
 
     void playsBackTheLastFileStored()
     {
-        const QByteArray bytes = everyByteValue(40);
+        const QByteArray bytes = shuffledByteValues(40);
         Device device;
         QVERIFY(device.start(storeArgs(150)));
         ProgramEnd program;
@@ -408,7 +389,7 @@ private slots:
         QVERIFY(program.read(bytes.size()) == bytes);
         const Announcement played = parse(device.waitFor(QStringLiteral("played ")));
         QCOMPARE(played.file, stored.file);
-        QCOMPARE(played.second, sha256(bytes));
+        QCOMPARE(played.second, sha256Hex(bytes));
     }
 
     void nothingIsPlayedToAProgramThatSends()
@@ -469,21 +450,24 @@ private slots:
 
     void pacesBothDirections_data()
     {
+        // The line runs at 4800 baud either way, slower than any speed the device could take
+        // by mistake (the program's, or the 9600 that `auto` starts with).
         QTest::addColumn<QString>("baud");
         QTest::addColumn<speed_t>("programSpeed");
-        QTest::newRow("fixed") << QStringLiteral("115200") << speed_t(B9600);
-        QTest::newRow("auto") << QStringLiteral("auto") << speed_t(B115200);
+        QTest::newRow("fixed, not the program's") << QStringLiteral("4800") << speed_t(B115200);
+        QTest::newRow("auto, the program's") << QStringLiteral("auto") << speed_t(B4800);
     }
 
     void pacesBothDirections()
     {
-        // Pacing can only make a transfer slower than the line's nominal time, never faster;
-        // the upper bound is loose, for a busy machine. Precise figures are for the benchmarks.
+        // Pacing can only make a transfer slower than the line's nominal time, never faster; a
+        // wrong speed or none shows as a transfer that is too fast. How much slower it is
+        // depends on the machine's load: speed figures are for the benchmarks.
         QFETCH(QString, baud);
         QFETCH(speed_t, programSpeed);
         constexpr int gapMs = 150;
-        const QByteArray bytes = pattern(5760);
-        const double nominalMs = bytes.size() * 1000.0 / 11520;
+        const QByteArray bytes = pattern(240);
+        const double nominalMs = bytes.size() * 1000.0 / 480;
         Device device;
         QVERIFY(device.start(storeArgs(gapMs) << QStringLiteral("--baud") << baud));
         ProgramEnd program;
@@ -496,8 +480,7 @@ private slots:
         const qint64 storeMs = timer.elapsed() - gapMs;
         program.close();
         QCOMPARE(stored.first, bytes.size());
-        QVERIFY2(storeMs >= 0.9 * nominalMs && storeMs <= 3 * nominalMs + 1000,
-                 qPrintable(QStringLiteral("took %1 ms").arg(storeMs)));
+        QVERIFY2(storeMs >= 0.9 * nominalMs, qPrintable(QStringLiteral("took %1 ms").arg(storeMs)));
 
         QVERIFY(program.open(device.path(), programSpeed));
         const QByteArray first = program.read(1);
@@ -506,15 +489,14 @@ private slots:
         const QByteArray rest = program.read(bytes.size() - 1);
         const qint64 playMs = timer.elapsed();
         QVERIFY(first + rest == bytes);
-        QVERIFY2(playMs >= 0.9 * nominalMs && playMs <= 3 * nominalMs + 1000,
-                 qPrintable(QStringLiteral("took %1 ms").arg(playMs)));
+        QVERIFY2(playMs >= 0.9 * nominalMs, qPrintable(QStringLiteral("took %1 ms").arg(playMs)));
     }
 
     void roundTripThroughTheProgramsSerialPort()
     {
         // QSerialPort takes the device for itself (TIOCEXCL) and a lock file; the device must
         // still see it come and go, and clean up after it.
-        const QByteArray bytes = everyByteValue(100);
+        const QByteArray bytes = shuffledByteValues(100);
         Device device;
         QVERIFY(device.start(storeArgs(150)));
         SerialPort port;
@@ -528,7 +510,7 @@ private slots:
         QVERIFY(drained.wait(10000));
         port.setPortOpen(false);
         const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
-        QCOMPARE(stored.second, sha256(bytes));
+        QCOMPARE(stored.second, sha256Hex(bytes));
 
         QByteArray received;
         connect(&port, &SerialPort::OnComm, this, [&] { received += port.Input(); });
@@ -543,7 +525,7 @@ private slots:
     {
         // A file goes out with `marlune send`, the device stores it, and `marlune receive` gets
         // it back when the device plays its last file.
-        const QByteArray bytes = everyByteValue(8) + pattern(1 << 20);
+        const QByteArray bytes = shuffledByteValues(8) + pattern(1 << 20);
         const QString sent = m_dir->filePath(QStringLiteral("load.bin"));
         const QString back = m_dir->filePath(QStringLiteral("backup.bin"));
         QVERIFY(writeFile(sent, bytes));
@@ -557,8 +539,8 @@ private slots:
         QVERIFY2(send.exitedWith(0), qPrintable(send.describeEnd() + send.errorText()));
         const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
         QCOMPARE(stored.first, bytes.size());
-        QCOMPARE(stored.second, sha256(bytes));
-        QVERIFY(send.errorText().contains(sha256(bytes)));
+        QCOMPARE(stored.second, sha256Hex(bytes));
+        QVERIFY(send.errorText().contains(sha256Hex(bytes)));
 
         MarluneRun receive(QStringList{QStringLiteral("receive"), back, QStringLiteral("--idle"),
                                        QStringLiteral("1")} +
@@ -567,7 +549,7 @@ private slots:
         QVERIFY2(receive.exitedWith(0), qPrintable(receive.describeEnd() + receive.errorText()));
         QVERIFY(!device.waitFor(QStringLiteral("played ")).isEmpty());
         QVERIFY(readFile(back) == bytes);
-        QVERIFY(receive.errorText().contains(sha256(bytes)));
+        QVERIFY(receive.errorText().contains(sha256Hex(bytes)));
     }
 
     void survivesOpeningAndClosingOften()
@@ -606,7 +588,7 @@ private slots:
         QVERIFY(program.write(bytes));
         program.close();
         const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
-        QCOMPARE(stored.second, sha256(bytes));
+        QCOMPARE(stored.second, sha256Hex(bytes));
         QVERIFY(readFile(stored.file) == bytes);
     }
 

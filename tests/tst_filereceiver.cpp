@@ -59,7 +59,7 @@ private slots:
         connect(m_receiver.get(), &FileReceiver::stored, this,
                 [&](QByteArrayView bytes) { reported += bytes.toByteArray(); });
         QVERIFY(m_pty->write(data));
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_path), data, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(m_path), data, 20000);
         QCOMPARE(m_receiver->receivedCount(), data.size());
         QCOMPARE(m_receiver->lastBlock(), data.right(512));
         // What it reports is what reached the file, in order (a checksum follows it).

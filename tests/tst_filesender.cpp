@@ -23,15 +23,6 @@ class FileSenderTest : public QObject
     std::unique_ptr<FileSender> m_sender;
     QList<qint64> m_chunks;
 
-    QString writeFile(const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("outgoing.bin"));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
 private slots:
     void init()
     {
@@ -59,7 +50,9 @@ private slots:
         QVERIFY(m_port->setSettings(QStringLiteral("1200,N,8,1")));
         const QByteArray data = randomBytes(4 << 20, 1);
         QString error;
-        QCOMPARE(m_sender->start(writeFile(data), &error), FileSender::Start::Started);
+        QCOMPARE(
+            m_sender->start(writeTestFile(m_dir, QStringLiteral("outgoing.bin"), data), &error),
+            FileSender::Start::Started);
         QSignalSpy finished(m_sender.get(), &FileSender::finished);
         QCOMPARE(m_pty->readExactly(data.size(), 60000), data);
         QVERIFY(finished.wait(10000));
@@ -78,7 +71,9 @@ private slots:
         QVERIFY(m_port->setSettings(QStringLiteral("115200,N,8,1")));
         const QByteArray data = randomBytes(40'000, 2);
         QString error;
-        QCOMPARE(m_sender->start(writeFile(data), &error), FileSender::Start::Started);
+        QCOMPARE(
+            m_sender->start(writeTestFile(m_dir, QStringLiteral("outgoing.bin"), data), &error),
+            FileSender::Start::Started);
         QByteArray arrived;
         std::thread far = m_pty->readPaced(data.size(), 11'520, &arrived);
         QSignalSpy finished(m_sender.get(), &FileSender::finished);
@@ -88,7 +83,10 @@ private slots:
         QVERIFY(arrived == data);
         const qint64 nominal = 2880;
         QCOMPARE(m_chunks.first(), nominal);
-        QVERIFY2(m_chunks.last() <= 2 * nominal || m_chunks.size() < 4,
+        // The reader keeps to the wall clock: after a stall of the machine it catches up in a
+        // burst, which looks like a faster line and grows the chunks for a while. Four times
+        // the nominal chunk leaves room for that on a busy machine.
+        QVERIFY2(m_chunks.last() <= 4 * nominal || m_chunks.size() < 4,
                  qPrintable(QDebug::toString(m_chunks)));
     }
 };

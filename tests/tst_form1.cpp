@@ -1,8 +1,7 @@
 // The main window as it comes up: layout, captions, menus, tab order and the port and speed
 // choice.
+#include "form1rig.h"
 #include "main_window/fittinglabel.h"
-#include "main_window/form1.h"
-#include "scriptedui.h"
 
 #include <QAction>
 #include <QFontMetricsF>
@@ -45,47 +44,40 @@ private slots:
     void tabEntersGroupsAtSelectedButton();
 
 private:
-    template <typename T> T* control(const char* name)
-    {
-        T* w = m_form->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("control %s is missing", name);
-        return w;
-    }
     // Twips to pixels at the window's resolution, worked out here independently of the window.
-    int px(int twipsValue) const { return qRound(twipsValue * m_form->logicalDpiX() / 1440.0); }
+    int px(int twipsValue) const
+    {
+        return qRound(twipsValue * m_rig->form->logicalDpiX() / 1440.0);
+    }
 
-    ScriptedFileDialog m_dialog;
-    ScriptedMessages m_messages;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<Form1Rig> m_rig;
 };
 
 void TestForm1::init()
 {
-    m_messages.errors.clear();
-    m_form = std::make_unique<Form1>(m_dialog, m_messages);
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_rig = std::make_unique<Form1Rig>();
+    m_rig->form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_rig->form.get()));
 }
 
 void TestForm1::cleanup()
 {
-    m_form.reset();
-    QVERIFY(m_messages.errors.empty());
+    m_rig->form.reset();
+    QVERIFY(m_rig->messages.errors.empty());
 }
 
 void TestForm1::windowCaptionAndFixedClientArea()
 {
-    QCOMPARE(m_form->windowTitle(), QStringLiteral("Marlune DownLoad File And Bckup File"));
-    QWidget* client = m_form->centralWidget();
+    QCOMPARE(m_rig->form->windowTitle(), QStringLiteral("Marlune DownLoad File And Bckup File"));
+    QWidget* client = m_rig->form->centralWidget();
     QVERIFY(client);
     QCOMPARE(client->size(), QSize(px(9660), px(6720)));
 
     // The user cannot resize the window; the client area keeps its size.
-    const QSize before = m_form->size();
-    m_form->resize(before + QSize(200, 150));
+    const QSize before = m_rig->form->size();
+    m_rig->form->resize(before + QSize(200, 150));
     QCoreApplication::processEvents();
-    QCOMPARE(m_form->size(), before);
+    QCOMPARE(m_rig->form->size(), before);
     QCOMPARE(client->size(), QSize(px(9660), px(6720)));
 }
 
@@ -133,7 +125,7 @@ void TestForm1::controls()
     QFETCH(QRect, twipsRect);
     QFETCH(QString, caption);
 
-    auto* w = m_form->findChild<QWidget*>(name);
+    auto* w = m_rig->form->findChild<QWidget*>(name);
     QVERIFY(w);
     QVERIFY(w->parentWidget());
     QCOMPARE(w->parentWidget()->objectName(), parentName);
@@ -153,12 +145,14 @@ void TestForm1::labelFontsAndColours()
         QVERIFY(!label->font().bold());
         QVERIFY(!label->font().italic());
     };
-    checkFont(control<QLabel>("Label5"), 9.75);
-    checkFont(control<QLabel>("Label4"), 9.75);
-    checkFont(control<QLabel>("Label6"), 12);
-    checkFont(control<QLabel>("Label3"), 12);
-    QCOMPARE(control<QLabel>("Label5")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    QCOMPARE(control<QLabel>("Label4")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    checkFont(m_rig->control<QLabel>("Label5"), 9.75);
+    checkFont(m_rig->control<QLabel>("Label4"), 9.75);
+    checkFont(m_rig->control<QLabel>("Label6"), 12);
+    checkFont(m_rig->control<QLabel>("Label3"), 12);
+    QCOMPARE(m_rig->control<QLabel>("Label5")->palette().color(QPalette::WindowText),
+             QColor(0, 0, 255));
+    QCOMPARE(m_rig->control<QLabel>("Label4")->palette().color(QPalette::WindowText),
+             QColor(255, 0, 0));
 }
 
 void TestForm1::tabOrder()
@@ -168,7 +162,7 @@ void TestForm1::tabOrder()
                                "Command2", "Buart4", "Command3", "Command4", "text1"};
     // Walk the whole focus chain once and keep only the controls that take part.
     QStringList seen;
-    QWidget* first = control<QWidget>("Command1");
+    QWidget* first = m_rig->control<QWidget>("Command1");
     QWidget* w = first;
     do {
         if (expected.contains(w->objectName()) && !seen.contains(w->objectName()))
@@ -180,7 +174,7 @@ void TestForm1::tabOrder()
 
 void TestForm1::menus()
 {
-    const QList<QAction*> top = m_form->menuBar()->actions();
+    const QList<QAction*> top = m_rig->form->menuBar()->actions();
     QCOMPARE(top.size(), 2);
     QMenu* file = top[0]->menu();
     QMenu* help = top[1]->menu();
@@ -209,38 +203,38 @@ void TestForm1::menus()
 void TestForm1::idleArrangement()
 {
     for (const char* name : {"Command1", "Command3"}) {
-        QVERIFY2(control<QPushButton>(name)->isVisible(), name);
-        QVERIFY2(control<QPushButton>(name)->isEnabled(), name);
+        QVERIFY2(m_rig->control<QPushButton>(name)->isVisible(), name);
+        QVERIFY2(m_rig->control<QPushButton>(name)->isEnabled(), name);
     }
-    QVERIFY(control<QPushButton>("Command2")->isHidden());
-    QVERIFY(control<QPushButton>("Command4")->isHidden());
-    QVERIFY(control<QGroupBox>("Frame1")->isEnabled());
-    QVERIFY(control<QGroupBox>("Frame2")->isEnabled());
-    QVERIFY(control<QRadioButton>("SPort1")->isChecked());
-    QVERIFY(!control<QRadioButton>("SPort0")->isChecked());
+    QVERIFY(m_rig->control<QPushButton>("Command2")->isHidden());
+    QVERIFY(m_rig->control<QPushButton>("Command4")->isHidden());
+    QVERIFY(m_rig->control<QGroupBox>("Frame1")->isEnabled());
+    QVERIFY(m_rig->control<QGroupBox>("Frame2")->isEnabled());
+    QVERIFY(m_rig->control<QRadioButton>("SPort1")->isChecked());
+    QVERIFY(!m_rig->control<QRadioButton>("SPort0")->isChecked());
     for (int i = 0; i < 8; ++i) {
         const QString name = QStringLiteral("Buart%1").arg(i);
-        QCOMPARE(m_form->findChild<QRadioButton*>(name)->isChecked(), i == 3);
+        QCOMPARE(m_rig->form->findChild<QRadioButton*>(name)->isChecked(), i == 3);
     }
-    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("2"));
-    QCOMPARE(control<QLabel>("Label2")->text(), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(m_rig->label("Label1"), QStringLiteral("2"));
+    QCOMPARE(m_rig->label("Label2"), QStringLiteral("9600,N,8,1"));
     for (const char* name : {"Label3", "Label4", "Label5", "Label6", "Label7"}) {
-        QVERIFY2(control<QLabel>(name)->isVisible(), name);
-        QVERIFY2(control<QLabel>(name)->text().isEmpty(), name);
+        QVERIFY2(m_rig->control<QLabel>(name)->isVisible(), name);
+        QVERIFY2(m_rig->control<QLabel>(name)->text().isEmpty(), name);
     }
-    QVERIFY(control<QProgressBar>("ProgressBar")->isHidden());
-    QVERIFY(control<QPlainTextEdit>("text1")->isHidden());
+    QVERIFY(m_rig->control<QProgressBar>("ProgressBar")->isHidden());
+    QVERIFY(m_rig->control<QPlainTextEdit>("text1")->isHidden());
 }
 
 void TestForm1::portChoice()
 {
-    QTest::mouseClick(control<QRadioButton>("SPort0"), Qt::LeftButton);
-    QVERIFY(control<QRadioButton>("SPort0")->isChecked());
-    QVERIFY(!control<QRadioButton>("SPort1")->isChecked());
-    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("1"));
+    m_rig->click("SPort0");
+    QVERIFY(m_rig->control<QRadioButton>("SPort0")->isChecked());
+    QVERIFY(!m_rig->control<QRadioButton>("SPort1")->isChecked());
+    QCOMPARE(m_rig->label("Label1"), QStringLiteral("1"));
 
-    QTest::mouseClick(control<QRadioButton>("SPort1"), Qt::LeftButton);
-    QCOMPARE(control<QLabel>("Label1")->text(), QStringLiteral("2"));
+    m_rig->click("SPort1");
+    QCOMPARE(m_rig->label("Label1"), QStringLiteral("2"));
 }
 
 void TestForm1::speedChoice_data()
@@ -260,16 +254,15 @@ void TestForm1::speedChoice()
 
     // Start from another speed, so that every row shows a change.
     const int other = index == 0 ? 1 : 0;
-    QTest::mouseClick(control<QRadioButton>(qPrintable(QStringLiteral("Buart%1").arg(other))),
-                      Qt::LeftButton);
+    m_rig->click(QStringLiteral("Buart%1").arg(other));
 
-    auto* button = control<QRadioButton>(qPrintable(QStringLiteral("Buart%1").arg(index)));
+    auto* button = m_rig->control<QRadioButton>(QStringLiteral("Buart%1").arg(index));
     QTest::mouseClick(button, Qt::LeftButton);
     const QString settings = QStringLiteral("%1,N,8,1").arg(speed);
     QVERIFY(button->isChecked());
-    QCOMPARE(control<QLabel>("Label2")->text(), settings);
+    QCOMPARE(m_rig->label("Label2"), settings);
     int checked = 0;
-    for (auto* b : control<QGroupBox>("Frame2")->findChildren<QRadioButton*>())
+    for (auto* b : m_rig->control<QGroupBox>("Frame2")->findChildren<QRadioButton*>())
         checked += b->isChecked() ? 1 : 0;
     QCOMPARE(checked, 1);
 }
@@ -294,7 +287,7 @@ void TestForm1::captionsFit()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
-    auto* label = m_form->findChild<FittingLabel*>(name);
+    auto* label = m_rig->form->findChild<FittingLabel*>(name);
     QVERIFY(label);
     const QRect geometry = label->geometry();
     label->setText(text);
@@ -325,7 +318,7 @@ void TestForm1::controlCaptionsFit()
 {
     // Buttons and frames keep their captions inside, in the font the window resolved and in
     // DejaVu Sans, the widest sans serif Debian installs by default.
-    QWidget* client = m_form->centralWidget();
+    QWidget* client = m_rig->form->centralWidget();
     QFont dejaVu(QStringLiteral("DejaVu Sans"));
     dejaVu.setPointSizeF(client->font().pointSizeF());
     for (const QFont& font : {client->font(), dejaVu}) {
@@ -356,8 +349,8 @@ void TestForm1::firstSpeedButtonClearsFrameBorder()
 {
     // Where the frame's top border runs, as drawn: the first row, down a column right of the
     // title and of every caption, that differs from the background above the frame.
-    auto* frame = control<QGroupBox>("Frame2");
-    auto* first = control<QRadioButton>("Buart0");
+    auto* frame = m_rig->control<QGroupBox>("Frame2");
+    auto* first = m_rig->control<QRadioButton>("Buart0");
     const QImage image = frame->grab().toImage();
     const int x = frame->width() - 4;
     int border = -1;
@@ -378,37 +371,37 @@ void TestForm1::firstSpeedButtonClearsFrameBorder()
 
 void TestForm1::returnPressesFocusedButton()
 {
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    auto* send = control<QPushButton>("Command1");
+    m_rig->form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_rig->form.get()));
+    auto* send = m_rig->control<QPushButton>("Command1");
     send->setFocus();
     QTest::keyClick(send, Qt::Key_Return);
-    QCOMPARE(m_dialog.opens, 1);
-    auto* receive = control<QPushButton>("Command3");
+    QCOMPARE(m_rig->dialog.opens, 1);
+    auto* receive = m_rig->control<QPushButton>("Command3");
     receive->setFocus();
     QTest::keyClick(receive, Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(m_dialog.saves, 1);
+    QCOMPARE(m_rig->dialog.saves, 1);
 }
 
 void TestForm1::tabEntersGroupsAtSelectedButton()
 {
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    m_rig->form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_rig->form.get()));
     const auto tabFrom = [&](const char* name) {
-        control<QWidget>(name)->setFocus();
+        m_rig->control<QWidget>(name)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
     };
     // COM2 and 9600 are selected at the start.
     QCOMPARE(tabFrom("Command1"), QStringLiteral("SPort1"));
     QCOMPARE(tabFrom("SPort1"), QStringLiteral("Buart3"));
-    QTest::mouseClick(control<QRadioButton>("SPort0"), Qt::LeftButton);
-    QTest::mouseClick(control<QRadioButton>("Buart6"), Qt::LeftButton);
+    m_rig->click("SPort0");
+    m_rig->click("Buart6");
     QCOMPARE(tabFrom("Command1"), QStringLiteral("SPort0"));
     QCOMPARE(tabFrom("SPort0"), QStringLiteral("Buart6"));
     // The arrow keys move within the group and select as they go.
-    QTest::keyClick(control<QRadioButton>("Buart6"), Qt::Key_Down);
-    QVERIFY(control<QRadioButton>("Buart7")->isChecked());
+    QTest::keyClick(m_rig->control<QRadioButton>("Buart6"), Qt::Key_Down);
+    QVERIFY(m_rig->control<QRadioButton>("Buart7")->isChecked());
     QCOMPARE(tabFrom("SPort0"), QStringLiteral("Buart7"));
 }
 

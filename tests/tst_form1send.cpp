@@ -1,11 +1,9 @@
 // Sending a file from the main window to a device at the far end of the line.
-#include "main_window/form1.h"
+#include "form1rig.h"
 #include "ptypair.h"
-#include "scriptedui.h"
 #include "testfiles.h"
 #include "transfer/textpreview.h"
 
-#include <QAction>
 #include <QDir>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -48,21 +46,11 @@ private slots:
     void droppedFileIsSent();
 
 private:
-    template <typename T = QWidget> T* control(const char* name) const
-    {
-        T* w = m_form->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("control %s is missing", name);
-        return w;
-    }
-    QLabel* label(const char* name) const { return control<QLabel>(name); }
-    bool shown(const char* name) const { return control(name)->isVisible(); }
-    bool enabled(const char* name) const { return control(name)->isEnabled(); }
-    bool sending() const { return !control("Command2")->isHidden(); }
+    bool shown(const char* name) const { return m_rig->control(name)->isVisible(); }
+    bool enabled(const char* name) const { return m_rig->control(name)->isEnabled(); }
     // The first chunk of a send at the window's first speed.
     static int firstChunk() { return SerialPort().OutBufferSize(); }
 
-    QString writeFile(const QString& name, const QByteArray& bytes) const;
     // The count Label4 shows, or -1 when it does not read " N".
     qint64 shownCount() const;
     // Every control's text and state, to show that nothing changed.
@@ -75,6 +63,9 @@ private:
     // Starts sending `bytes` and waits until the far end has at least `prefix` bytes of it;
     // returns all that arrived.
     QByteArray startAndReadPrefix(const QByteArray& bytes, qsizetype prefix);
+    // Sends the file at `path`, which holds `bytes`, and waits until the far end has it whole
+    // and the window is back to rest.
+    void sendWhole(const QString& path, const QByteArray& bytes);
     // The far end stops reading while the send goes on, until the line is full; returns the
     // count of bytes handed to the port by then.
     qint64 stallFarEnd(const QByteArray& prefix);
@@ -88,9 +79,7 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     std::unique_ptr<PtyPair> m_pty;
-    ScriptedFileDialog m_dialog;
-    ScriptedMessages m_messages;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<Form1Rig> m_rig;
 };
 
 void TestSending::init()
@@ -98,39 +87,28 @@ void TestSending::init()
     QVERIFY(m_dir.isValid());
     m_pty = std::make_unique<PtyPair>();
     QVERIFY(m_pty->isValid());
-    m_dialog = ScriptedFileDialog();
-    m_messages = ScriptedMessages();
-    m_form =
-        std::make_unique<Form1>(m_dialog, m_messages, QMap<int, QString>{{2, m_pty->devicePath()}});
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_rig = std::make_unique<Form1Rig>(QMap<int, QString>{{2, m_pty->devicePath()}});
+    m_rig->form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_rig->form.get()));
 }
 
 void TestSending::cleanup()
 {
-    m_form.reset();
+    m_rig.reset();
     m_pty.reset();
-}
-
-QString TestSending::writeFile(const QString& name, const QByteArray& bytes) const
-{
-    const QString path = m_dir.filePath(name);
-    if (!::writeFile(path, bytes))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
 }
 
 qint64 TestSending::shownCount() const
 {
     static const QRegularExpression count(QStringLiteral("^ (\\d+)$"));
-    const auto match = count.match(label("Label4")->text());
+    const auto match = count.match(m_rig->label("Label4"));
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 QStringList TestSending::snapshot() const
 {
     QStringList state;
-    for (QWidget* w : m_form->centralWidget()->findChildren<QWidget*>()) {
+    for (QWidget* w : m_rig->form->centralWidget()->findChildren<QWidget*>()) {
         if (w->objectName().isEmpty())
             continue;
         QString text;
@@ -151,7 +129,7 @@ QStringList TestSending::snapshot() const
 
 QString TestSending::idleProblem() const
 {
-    if (sending())
+    if (m_rig->sending())
         return QStringLiteral("still sending");
     if (m_pty->isHeld())
         return QStringLiteral("port still open");
@@ -178,15 +156,23 @@ int TestSending::openHandles(const QString& path)
 
 QByteArray TestSending::startAndReadPrefix(const QByteArray& bytes, qsizetype prefix)
 {
-    m_path = writeFile(QStringLiteral("outgoing.bin"), bytes);
-    m_dialog.answers = {m_path};
-    m_form->Command1_Click();
+    m_path = writeTestFile(m_dir, QStringLiteral("outgoing.bin"), bytes);
+    m_rig->dialog.answers = {m_path};
+    m_rig->form->Command1_Click();
     return m_pty->readExactly(prefix);
+}
+
+void TestSending::sendWhole(const QString& path, const QByteArray& bytes)
+{
+    m_rig->dialog.answers = {path};
+    m_rig->form->Command1_Click();
+    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
+    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
 }
 
 qint64 TestSending::stallFarEnd(const QByteArray& prefix)
 {
-    if (prefix.isEmpty() || !sending())
+    if (prefix.isEmpty() || !m_rig->sending())
         return -1;
     // A pty holds about 18 KiB; 12 KiB more than was read means output is queued.
     if (!QTest::qWaitFor([&] { return shownCount() >= prefix.size() + 12 * 1024; }, 20000))
@@ -222,14 +208,11 @@ void TestSending::arrivesWhole()
     QFETCH(bool, readAfterEnd);
 
     const int size = chunks * firstChunk() + extra;
-    QByteArray bytes = randomBytes(size, 20240611);
-    if (allByteValues) {
-        for (int i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>(i % 256);
-    }
-    const QString path = writeFile(QStringLiteral("file.bin"), bytes);
-    m_dialog.answers = {path};
-    m_form->Command1_Click();
+    const QByteArray bytes =
+        allByteValues ? everyByteValue(size / 256) : randomBytes(size, 20240611);
+    const QString path = writeTestFile(m_dir, QStringLiteral("file.bin"), bytes);
+    m_rig->dialog.answers = {path};
+    m_rig->form->Command1_Click();
 
     QByteArray received;
     if (readAfterEnd) {
@@ -243,7 +226,7 @@ void TestSending::arrivesWhole()
     QVERIFY(received == bytes);
     QCOMPARE(m_pty->collectFor(100).size(), 0);
     QCOMPARE(openHandles(path), 0);
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
 }
 
 void TestSending::windowFollowsTheSend()
@@ -255,22 +238,22 @@ void TestSending::windowFollowsTheSend()
     const qsizetype previewed = TextPreview::fileLimit;
     while (text.size() < 3 * previewed)
         text += "beyond the preview\n";
-    const QString path = writeFile(QStringLiteral("<b>notes<i> & more.txt"), text);
+    const QString path = writeTestFile(m_dir, QStringLiteral("<b>notes<i> & more.txt"), text);
 
-    m_dialog.answers = {path};
-    QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+    m_rig->dialog.answers = {path};
+    QTest::mouseClick(m_rig->control<QPushButton>("Command1"), Qt::LeftButton);
 
     const auto checkSending = [&] {
-        QCOMPARE(label("Label6")->text(), QStringLiteral("Open File:"));
-        QCOMPARE(label("Label3")->text(), path);
-        QCOMPARE(label("Label3")->textFormat(), Qt::PlainText);
-        auto* view = control<QPlainTextEdit>("text1");
+        QCOMPARE(m_rig->label("Label6"), QStringLiteral("Open File:"));
+        QCOMPARE(m_rig->label("Label3"), path);
+        QCOMPARE(m_rig->control<QLabel>("Label3")->textFormat(), Qt::PlainText);
+        auto* view = m_rig->control<QPlainTextEdit>("text1");
         QVERIFY(view->isVisible());
         QVERIFY(view->isReadOnly());
         QVERIFY(
             view->toPlainText().startsWith(QStringLiteral("<b>line 0</b> &amp; <i>more</i>\n")));
         QVERIFY(!view->toPlainText().contains(QStringLiteral("beyond the preview")));
-        QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(text.size()));
+        QCOMPARE(m_rig->label("Label5"), QStringLiteral("Sum: %1").arg(text.size()));
         for (const char* name : {"ProgressBar", "Label4", "Label5", "Command2"})
             QVERIFY2(shown(name), name);
         QVERIFY(!shown("Label7"));
@@ -284,14 +267,14 @@ void TestSending::windowFollowsTheSend()
 
     const QByteArray prefix = m_pty->readExactly(4096);
     QVERIFY(prefix.size() >= 4096);
-    QVERIFY(sending());
+    QVERIFY(m_rig->sending());
     checkSending();
     if (QTest::currentTestFailed())
         return;
     // The count is what went to the port, and the bar says the same.
     const qint64 sent = shownCount();
-    QVERIFY2(sent >= prefix.size() && sent < text.size(), qPrintable(label("Label4")->text()));
-    auto* bar = control<QProgressBar>("ProgressBar");
+    QVERIFY2(sent >= prefix.size() && sent < text.size(), qPrintable(m_rig->label("Label4")));
+    auto* bar = m_rig->control<QProgressBar>("ProgressBar");
     QCOMPARE(qint64(bar->maximum()), qint64(text.size()));
     QCOMPARE(qint64(bar->value()), sent);
 
@@ -303,13 +286,13 @@ void TestSending::windowFollowsTheSend()
     for (const char* name : {"Command2", "ProgressBar", "Label4", "Label5"})
         QVERIFY2(!shown(name), name);
     // What was sent stays on view.
-    QCOMPARE(label("Label6")->text(), QStringLiteral("Open File:"));
-    QCOMPARE(label("Label3")->text(), path);
+    QCOMPARE(m_rig->label("Label6"), QStringLiteral("Open File:"));
+    QCOMPARE(m_rig->label("Label3"), path);
     QVERIFY(shown("text1"));
-    QVERIFY(
-        control<QPlainTextEdit>("text1")->toPlainText().startsWith(QStringLiteral("<b>line 0")));
+    QVERIFY(m_rig->control<QPlainTextEdit>("text1")->toPlainText().startsWith(
+        QStringLiteral("<b>line 0")));
     QCOMPARE(openHandles(path), 0);
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
 }
 
 void TestSending::longFileProgress()
@@ -322,22 +305,22 @@ void TestSending::longFileProgress()
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(length));
     }
-    m_dialog.answers = {path};
-    m_form->Command1_Click();
+    m_rig->dialog.answers = {path};
+    m_rig->form->Command1_Click();
     const QByteArray prefix = m_pty->readExactly(8192);
     QVERIFY(prefix.size() >= 8192);
     QCOMPARE(prefix.count('\0'), prefix.size());
 
-    QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(length));
+    QCOMPARE(m_rig->label("Label5"), QStringLiteral("Sum: %1").arg(length));
     const qint64 sent = shownCount();
     QVERIFY(sent >= prefix.size());
-    auto* bar = control<QProgressBar>("ProgressBar");
+    auto* bar = m_rig->control<QProgressBar>("ProgressBar");
     QVERIFY(bar->maximum() > 0);
     QVERIFY(qAbs(bar->value() - sent * bar->maximum() / length) <= 1);
 
-    m_form->Command2_Click();
+    m_rig->form->Command2_Click();
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
 }
 
 void TestSending::cancelStopsAtOnce()
@@ -346,7 +329,7 @@ void TestSending::cancelStopsAtOnce()
     const QByteArray prefix = startAndReadPrefix(bytes, 2048);
     const qint64 sentBefore = stallFarEnd(prefix);
 
-    QTest::mouseClick(control<QPushButton>("Command2"), Qt::LeftButton);
+    QTest::mouseClick(m_rig->control<QPushButton>("Command2"), Qt::LeftButton);
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
     QVERIFY(!shown("Label4"));
     QVERIFY(!shown("Label5"));
@@ -358,7 +341,7 @@ void TestSending::cancelStopsAtOnce()
     const QByteArray after = m_pty->collectFor(500);
     QVERIFY(bytes.startsWith(prefix + after));
     QVERIFY2(after.size() < queued, qPrintable(QString::number(after.size())));
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
 }
 
 void TestSending::dismissedDialogChangesNothing()
@@ -366,13 +349,13 @@ void TestSending::dismissedDialogChangesNothing()
     // Bytes from the device wait in the port; an open and close would throw them away.
     QVERIFY(m_pty->write("waiting"));
     const QStringList before = snapshot();
-    m_dialog.answers = {QString()};
-    control<QAction>("mnuSendFile")->trigger();
+    m_rig->dialog.answers = {QString()};
+    m_rig->menu("mnuSendFile");
 
-    QCOMPARE(m_dialog.opens, 1);
+    QCOMPARE(m_rig->dialog.opens, 1);
     QCOMPARE(snapshot(), before);
     QVERIFY(!m_pty->isHeld());
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
     QCOMPARE(m_pty->collectFor(100).size(), 0);
     QSerialPort device(m_pty->devicePath());
     QVERIFY(device.open(QIODevice::ReadWrite));
@@ -383,7 +366,7 @@ void TestSending::dismissedDialogChangesNothing()
 void TestSending::portHeldByAnotherProgram()
 {
     const QByteArray bytes = randomBytes(3000, 20240611);
-    const QString path = writeFile(QStringLiteral("held.bin"), bytes);
+    const QString path = writeTestFile(m_dir, QStringLiteral("held.bin"), bytes);
     QSerialPort holder(m_pty->devicePath());
     QVERIFY(holder.open(QIODevice::ReadWrite));
     // The message says who holds the device.
@@ -392,15 +375,15 @@ void TestSending::portHeldByAnotherProgram()
                                .arg(QCoreApplication::applicationPid());
 
     const QStringList before = snapshot();
-    m_dialog.answers = {path};
-    m_form->Command1_Click();
+    m_rig->dialog.answers = {path};
+    m_rig->form->Command1_Click();
 
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
-    const QString message = m_messages.errors.front().text;
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
+    const QString message = m_rig->messages.errors.front().text;
     QVERIFY2(message.contains(QStringLiteral("COM2")), qPrintable(message));
     QVERIFY2(message.contains(m_pty->devicePath()), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
-    QCOMPARE(m_messages.errors.front().title,
+    QCOMPARE(m_rig->messages.errors.front().title,
              QStringLiteral("Marlune DownLoad File And Bckup File"));
     QCOMPARE(snapshot(), before);
     QVERIFY(!m_pty->isHeld());
@@ -409,11 +392,8 @@ void TestSending::portHeldByAnotherProgram()
 
     // Once the other program lets go, the same choice goes through.
     holder.close();
-    m_dialog.answers = {path};
-    m_form->Command1_Click();
-    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
-    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    sendWhole(path, bytes);
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
 }
 
 void TestSending::unusableChoice_data()
@@ -441,50 +421,46 @@ void TestSending::unusableChoice()
 
     // A send before, so that a stale count could show.
     const QByteArray bytes = randomBytes(700, 20240611);
-    const QString good = writeFile(QStringLiteral("good.bin"), bytes);
-    m_dialog.answers = {good};
-    m_form->Command1_Click();
-    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
-    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+    const QString good = writeTestFile(m_dir, QStringLiteral("good.bin"), bytes);
+    sendWhole(good, bytes);
+    if (QTest::currentTestFailed())
+        return;
 
     const QString bad = QString(choice).replace(QStringLiteral("DIR/"), m_dir.path() + '/');
     if (bad.endsWith(QStringLiteral("a folder")))
         QVERIFY(QDir().mkpath(bad));
     if (bad.endsWith(QStringLiteral("a pipe")))
         QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
-    m_dialog.answers = {bad};
-    m_form->Command1_Click();
+    m_rig->dialog.answers = {bad};
+    m_rig->form->Command1_Click();
 
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
-    const QString message = m_messages.errors.front().text;
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
+    const QString message = m_rig->messages.errors.front().text;
     QVERIFY2(message.contains(bad) && message.contains(says), qPrintable(message));
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
-    QVERIFY(!shown("Label5") || !label("Label5")->text().startsWith(QStringLiteral("Sum:")));
+    QVERIFY(!shown("Label5") || !m_rig->label("Label5").startsWith(QStringLiteral("Sum:")));
     QCOMPARE(m_pty->collectFor(200).size(), 0);
 
     // The port was given back: the next send works.
-    m_dialog.answers = {good};
-    m_form->Command1_Click();
-    QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
-    QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    sendWhole(good, bytes);
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
 }
 
 void TestSending::farEndGoneMidSend()
 {
     const QByteArray prefix = startAndReadPrefix(randomBytes(256 * 1024, 20240611), 4096);
     QVERIFY(prefix.size() >= 4096);
-    QVERIFY(sending());
+    QVERIFY(m_rig->sending());
 
     m_pty->closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(m_messages.errors.size(), std::size_t(1), 20000);
-    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("COM2")),
-             qPrintable(m_messages.errors.front().text));
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->messages.errors.size(), std::size_t(1), 20000);
+    QVERIFY2(m_rig->messages.errors.front().text.contains(QStringLiteral("COM2")),
+             qPrintable(m_rig->messages.errors.front().text));
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
     QCOMPARE(openHandles(m_path), 0);
     // Nothing more comes of it.
     QTest::qWait(500);
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
 }
 
@@ -492,18 +468,18 @@ void TestSending::fileShrinksMidSend()
 {
     const QByteArray bytes = randomBytes(512 * 1024, 20240611);
     QByteArray received = startAndReadPrefix(bytes, 4096);
-    QVERIFY(sending());
+    QVERIFY(m_rig->sending());
     // The file now ends a little ahead of the send, well within what the line holds, and the
     // far end reads nothing until the send has stopped.
     const qint64 newLength = shownCount() + 8192;
     QVERIFY(QFile::resize(m_path, newLength));
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_messages.errors.size(), std::size_t(1), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_rig->messages.errors.size(), std::size_t(1), 20000);
     QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
     QCOMPARE(openHandles(m_path), 0);
     received += m_pty->collectFor(300);
     QVERIFY(bytes.startsWith(received));
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
     // The message counts what was sent; all of it must reach the far end.
     QCOMPARE(qint64(received.size()), shownCount());
 }
@@ -526,10 +502,10 @@ void TestSending::windowGoesAwayMidSend()
     const qint64 queued = queuedAtStall(prefix, sentBefore);
 
     if (destroy) {
-        m_form.reset();
+        m_rig->form.reset();
     } else {
-        QVERIFY(m_form->close());
-        QVERIFY(!sending());
+        QVERIFY(m_rig->form->close());
+        QVERIFY(!m_rig->sending());
         QVERIFY(!m_pty->isHeld());
     }
     QCOMPARE(openHandles(m_path), 0);
@@ -540,37 +516,37 @@ void TestSending::windowGoesAwayMidSend()
     // The port was let go: another program can have it.
     QSerialPort next(m_pty->devicePath());
     QVERIFY2(next.open(QIODevice::ReadWrite), qPrintable(next.errorString()));
-    QCOMPARE(m_messages.errors.size(), std::size_t(0));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(0));
 }
 
 void TestSending::secondSendFromMenuIsRefused()
 {
     const QByteArray bytes = randomBytes(256 * 1024, 20240611);
     const QByteArray prefix = startAndReadPrefix(bytes, 4096);
-    QVERIFY(sending());
+    QVERIFY(m_rig->sending());
     // Even a file that cannot be sent is refused for the port, and leaves the send as it is.
     const QString other = m_dir.path() + QStringLiteral("/a folder");
     QVERIFY(QDir().mkpath(other));
 
     bool messageBeforeDialog = true;
-    m_dialog.whileShown = [&] { messageBeforeDialog = !m_messages.errors.empty(); };
-    m_dialog.answers = {other};
-    control<QAction>("mnuSendFile")->trigger();
+    m_rig->dialog.whileShown = [&] { messageBeforeDialog = !m_rig->messages.errors.empty(); };
+    m_rig->dialog.answers = {other};
+    m_rig->menu("mnuSendFile");
 
-    QCOMPARE(m_dialog.opens, 2);
+    QCOMPARE(m_rig->dialog.opens, 2);
     QVERIFY(!messageBeforeDialog);
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
-    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("already open")),
-             qPrintable(m_messages.errors.front().text));
-    QVERIFY(sending());
-    QCOMPARE(label("Label3")->text(), m_path);
-    QCOMPARE(label("Label5")->text(), QStringLiteral("Sum: %1").arg(bytes.size()));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_rig->messages.errors.front().text.contains(QStringLiteral("already open")),
+             qPrintable(m_rig->messages.errors.front().text));
+    QVERIFY(m_rig->sending());
+    QCOMPARE(m_rig->label("Label3"), m_path);
+    QCOMPARE(m_rig->label("Label5"), QStringLiteral("Sum: %1").arg(bytes.size()));
 
     const QByteArray rest = m_pty->readExactly(bytes.size() - prefix.size());
     QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
     QVERIFY(prefix + rest == bytes);
     QCOMPARE(m_pty->collectFor(100).size(), 0);
-    QCOMPARE(m_messages.errors.size(), std::size_t(1));
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
 }
 
 void TestSending::droppedFileIsSent()
@@ -580,28 +556,28 @@ void TestSending::droppedFileIsSent()
         data.setUrls({QUrl::fromLocalFile(path)});
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
                               Qt::NoModifier);
-        QCoreApplication::sendEvent(m_form.get(), &enter);
+        QCoreApplication::sendEvent(m_rig->form.get(), &enter);
         QVERIFY(enter.isAccepted());
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_form.get(), &dropped);
+        QCoreApplication::sendEvent(m_rig->form.get(), &dropped);
         QVERIFY(dropped.isAccepted());
     };
     // The same send as the menu's, with the dropped file instead of the dialog.
     const QByteArray bytes = randomBytes(256 * 1024, 20240611);
-    const QString path = writeFile(QStringLiteral("dropped.bin"), bytes);
+    const QString path = writeTestFile(m_dir, QStringLiteral("dropped.bin"), bytes);
     drop(path);
-    QTRY_VERIFY(sending());
-    QCOMPARE(label("Label3")->text(), path);
+    QTRY_VERIFY(m_rig->sending());
+    QCOMPARE(m_rig->label("Label3"), path);
     const QByteArray prefix = m_pty->readExactly(4096);
 
     // Refused during a send exactly as the menu's Send File is, with no dialog.
-    drop(writeFile(QStringLiteral("other.bin"), "not this one"));
-    QTRY_COMPARE(m_messages.errors.size(), std::size_t(1));
-    QVERIFY2(m_messages.errors.front().text.contains(QStringLiteral("already open")),
-             qPrintable(m_messages.errors.front().text));
-    QCOMPARE(m_dialog.opens, 0);
-    QVERIFY(sending());
-    QCOMPARE(label("Label3")->text(), path);
+    drop(writeTestFile(m_dir, QStringLiteral("other.bin"), "not this one"));
+    QTRY_COMPARE(m_rig->messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_rig->messages.errors.front().text.contains(QStringLiteral("already open")),
+             qPrintable(m_rig->messages.errors.front().text));
+    QCOMPARE(m_rig->dialog.opens, 0);
+    QVERIFY(m_rig->sending());
+    QCOMPARE(m_rig->label("Label3"), path);
 
     const QByteArray rest = m_pty->readExactly(bytes.size() - prefix.size());
     QVERIFY(prefix + rest == bytes);

@@ -1,24 +1,20 @@
 // The port choice kept from one run to the next, help, and the two ways to end the program.
-#include "main_window/form1.h"
+#include "form1rig.h"
 #include "main_window/helpwindow.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
 #include "platform/qthelpviewer.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
-#include "scriptedui.h"
+#include "testfiles.h"
 
-#include <QAction>
 #include <QDir>
-#include <QLabel>
 #include <QRadioButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
-#include <memory>
 #include <optional>
 
 #include <sys/stat.h>
@@ -33,12 +29,6 @@ struct Stored
     std::optional<QString> device1;
     std::optional<QString> device2;
 };
-
-QString storeFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/PLOV.ini");
-}
 
 Stored readStore()
 {
@@ -66,10 +56,8 @@ void writeStore(const std::optional<QString>& port, const std::optional<QString>
 
 void writeRawStore(const QByteArray& content)
 {
-    QDir().mkpath(QFileInfo(storeFile()).path());
-    QFile file(storeFile());
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    QVERIFY(QDir().mkpath(QFileInfo(storeFile()).path()));
+    QVERIFY(writeFile(storeFile(), content));
 }
 
 class ScriptedHelp final : public HelpViewer
@@ -85,43 +73,28 @@ public:
     }
 };
 
-struct Window
+// The window with a help viewer that answers from a script.
+struct Window : Form1Rig
 {
-    ScriptedFileDialog dialog;
-    ScriptedMessages messages;
     ScriptedHelp help;
-    std::unique_ptr<Form1> form;
 
-    explicit Window(const QMap<int, QString>& devicesForRun = {})
-        : form(std::make_unique<Form1>(dialog, messages, devicesForRun))
+    explicit Window(const QMap<int, QString>& devicesForRun = {}) : Form1Rig(devicesForRun)
     {
         form->setHelpViewer(help);
     }
+    // The window goes before the viewer it was given.
+    ~Window() { form.reset(); }
 
-    template <typename T> T* get(const QString& name) const
-    {
-        T* w = form->findChild<T*>(name);
-        if (!w)
-            qFatal("control %s is missing", qPrintable(name));
-        return w;
-    }
-    QString label(const char* name) const { return get<QLabel>(QLatin1String(name))->text(); }
     // The object names of the checked port and speed buttons.
     QString checkedPort() const { return checked(QStringLiteral("SPort"), 2); }
     QString checkedSpeed() const { return checked(QStringLiteral("Buart"), 8); }
-    void click(const QString& name) { QTest::mouseClick(get<QRadioButton>(name), Qt::LeftButton); }
-    void menu(const char* name) { get<QAction>(QLatin1String(name))->trigger(); }
-    bool sending() const { return !get<QWidget>(QStringLiteral("Command2"))->isHidden(); }
-    bool receiving() const { return !get<QWidget>(QStringLiteral("Command4"))->isHidden(); }
-    // The received count as the window shows it (at most twice a second while bytes come).
-    qint64 count() const { return label("Label7").toLongLong(); }
 
 private:
     QString checked(const QString& prefix, int count) const
     {
         QString names;
         for (int i = 0; i < count; ++i) {
-            if (get<QRadioButton>(prefix + QString::number(i))->isChecked())
+            if (control<QRadioButton>(prefix + QString::number(i))->isChecked())
                 names += prefix + QString::number(i);
         }
         return names;
@@ -145,11 +118,11 @@ private slots:
     void roundTrip();
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
-    void closingDuringReceptionKeepsEveryByteThenSaves();
+    void endingDuringReceptionKeepsEveryByte_data();
+    void endingDuringReceptionKeepsEveryByte();
     void stopSignalsCloseTheWindow_data();
     void stopSignalsCloseTheWindow();
     void exitSavesNothing();
-    void exitDuringReceptionKeepsEveryByte();
     void exitDuringSendStops();
     void helpPath_data();
     void helpPath();
@@ -354,35 +327,48 @@ void SettingsTest::unwritableStoreIsReported()
     QVERIFY(QDir(storeFile()).removeRecursively());
 }
 
-void SettingsTest::closingDuringReceptionKeepsEveryByteThenSaves()
+void SettingsTest::endingDuringReceptionKeepsEveryByte_data()
 {
+    QTest::addColumn<bool>("byExit");
+    QTest::newRow("closed: the choice is saved") << false;
+    QTest::newRow("File > Exit: nothing is stored") << true;
+}
+
+void SettingsTest::endingDuringReceptionKeepsEveryByte()
+{
+    QFETCH(bool, byExit);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("backup.bin"));
     PtyPair pty;
     Window w({{1, pty.devicePath()}});
+    w.form->show();
     w.click(QStringLiteral("SPort0"));
     w.click(QStringLiteral("Buart7"));
     w.dialog.answers.push_back(path);
     w.form->Command3_Click();
     QVERIFY(w.receiving());
 
-    // Two blocks, then a tail that comes just before the close: it still waits at the close.
-    QByteArray data(2 * 512 + 300, Qt::Uninitialized);
-    for (qsizetype i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 7);
+    // Two blocks, then a tail that comes just before the end: it still waits then.
+    const QByteArray data = pattern(2 * 512 + 300);
     QVERIFY(pty.write(data.first(1024)));
     QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(1024), 20000);
     QVERIFY(pty.write(data.sliced(1024)));
-    w.form->close();
+    if (byExit)
+        w.menu(QStringLiteral("mnuExit"));
+    else
+        w.form->close();
 
-    QVERIFY(!w.receiving());
     QVERIFY(!pty.isHeld());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), data);
-    const Stored stored = readStore();
-    QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
-    QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+    QCOMPARE(readFile(path), data);
+    if (byExit) {
+        // The program ends at once: the window stays as it was, and nothing is stored.
+        QVERIFY(!QFile::exists(storeFile()));
+    } else {
+        QVERIFY(!w.receiving());
+        const Stored stored = readStore();
+        QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
+        QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("115200,N,8,1")));
+    }
 }
 
 void SettingsTest::stopSignalsCloseTheWindow_data()
@@ -396,7 +382,7 @@ void SettingsTest::stopSignalsCloseTheWindow_data()
 void SettingsTest::stopSignalsCloseTheWindow()
 {
     // The program itself, as a desktop session ends it: it closes as by its close button,
-    // saving the choice (a reception kept every byte: closingDuringReception... shows that).
+    // saving the choice (a reception keeps every byte: endingDuringReception... shows that).
     QFETCH(int, signalNumber);
     writeStore(QStringLiteral("1"), QStringLiteral("4800,E,7,1"));
     MarluneRun window({QStringLiteral("-platform"), QStringLiteral("offscreen")});
@@ -428,32 +414,6 @@ void SettingsTest::exitSavesNothing()
         w.click(QStringLiteral("SPort0"));
         w.menu("mnuExit");
     }
-    QVERIFY(!QFile::exists(storeFile()));
-}
-
-void SettingsTest::exitDuringReceptionKeepsEveryByte()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("backup.bin"));
-    PtyPair pty;
-    Window w({{2, pty.devicePath()}});
-    w.dialog.answers.push_back(path);
-    w.form->Command3_Click();
-    QVERIFY(w.receiving());
-
-    QByteArray data(512 + 77, 'x');
-    data[0] = '\0';
-    data[600 - 12] = '\xff';
-    QVERIFY(pty.write(data.first(512)));
-    QTRY_COMPARE_WITH_TIMEOUT(w.count(), qint64(512), 20000);
-    // The tail comes just before the exit: it still waits then.
-    QVERIFY(pty.write(data.sliced(512)));
-    w.menu("mnuExit");
-
-    QVERIFY(!pty.isHeld());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), data);
     QVERIFY(!QFile::exists(storeFile()));
 }
 
@@ -562,16 +522,10 @@ void SettingsTest::platformViewerReportsWhatCannotBeShown()
     QCOMPARE(unavailable, 2); // a folder is no help file either
     QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("baud.hlp")));
 
-    {
-        QFile file(helpFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
+    QVERIFY(writeFile(helpFile, QByteArray()));
     show(failing, helpFile);
     QTRY_COMPARE_WITH_TIMEOUT(unavailable, 3, 20000);
-    QFile opened(marker);
-    QVERIFY(opened.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromLocal8Bit(opened.readAll()), helpFile);
-    opened.close();
+    QCOMPARE(QString::fromLocal8Bit(readFile(marker)), helpFile);
 
     QVERIFY(QFile::remove(marker));
     QtHelpViewer working = opener(0);

@@ -1,40 +1,23 @@
 // The status bar: how a transfer goes and how it went, and the device behind each port number,
 // chosen in the window.
-#include "main_window/form1.h"
+#include "form1rig.h"
 #include "main_window/qtdevicechooser.h"
 #include "platform/devicechooser.h"
 #include "ptypair.h"
-#include "scriptedui.h"
 #include "testfiles.h"
 
-#include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
+#include <optional>
 
 namespace {
-
-QByteArray sha256Of(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
-QString storeFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/PLOV.ini");
-}
 
 QVariant stored(const char* key)
 {
@@ -60,35 +43,27 @@ public:
     }
 };
 
-struct Rig
+// The window, shown, with a device chooser that answers from a script.
+struct Rig : Form1Rig
 {
-    ScriptedFileDialog dialog;
-    ScriptedMessages messages;
     ScriptedDeviceChooser chooser;
-    std::unique_ptr<Form1> form;
 
-    explicit Rig(const QMap<int, QString>& devicesForRun = {})
-        : form(std::make_unique<Form1>(dialog, messages, devicesForRun))
+    explicit Rig(const QMap<int, QString>& devicesForRun = {}) : Form1Rig(devicesForRun)
     {
         form->setDeviceChooser(chooser);
         form->show();
     }
-    template <typename T = QWidget> T* get(const char* name) const
-    {
-        T* w = form->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("control %s is missing", name);
-        return w;
-    }
+    // The window goes before the chooser it was given.
+    ~Rig() { form.reset(); }
+
     // Both rows of the status, as lines.
     QString status() const
     {
-        const QString detail = get<QLabel>("transferDetail")->text();
-        return get<QLabel>("transferStatus")->text() +
+        const QString detail = label(QStringLiteral("transferDetail"));
+        return label(QStringLiteral("transferStatus")) +
                (detail.isEmpty() ? QString() : QLatin1Char('\n') + detail);
     }
-    QPushButton* deviceButton() const { return get<QPushButton>("portDevice"); }
-    bool sending() const { return !get("Command2")->isHidden(); }
+    QPushButton* deviceButton() const { return control<QPushButton>(QStringLiteral("portDevice")); }
 };
 
 } // namespace
@@ -113,15 +88,6 @@ private slots:
     void dialogReturnsTheFields();
 
 private:
-    QString writeFile(const QString& name, const QByteArray& bytes) const
-    {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
-
     QTemporaryDir m_dir;
 };
 
@@ -131,7 +97,7 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     Rig rig({{2, pty.devicePath()}});
     const QSize windowSize = rig.form->size();
     const QByteArray data = randomBytes(160 * 1024, 7);
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("send.bin"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("send.bin"), data));
     rig.form->Command1_Click();
     QVERIFY(rig.sending());
 
@@ -144,8 +110,10 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     QRegularExpressionMatch match;
     QTRY_VERIFY2_WITH_TIMEOUT((match = sending.match(rig.status())).hasMatch(),
                               qPrintable(rig.status()), 10000);
+    // Only the order of magnitude: the reader keeps to the wall clock and a busy machine skews
+    // the rate either way, but a unit slip (x1000, x1024) lands far outside.
     const double rate = match.captured(1).toDouble() * (match.captured(2) == "KiB" ? 1024 : 1);
-    QVERIFY2(rate > pace / 4 && rate < pace * 4, qPrintable(rig.status()));
+    QVERIFY2(rate > pace / 16 && rate < pace * 16, qPrintable(rig.status()));
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sending(), 30000);
     reader.join();
@@ -155,7 +123,7 @@ void StatusTest::sendShowsRateTimeLeftAndSummary()
     static const QRegularExpression sent(
         QStringLiteral("^Sent 163840 bytes in [\\d.]+ s, [\\d.]+ (B|KiB)/s on average$"));
     QVERIFY2(sent.match(summary[0]).hasMatch(), qPrintable(summary[0]));
-    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Of(data));
+    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Hex(data));
     // The summary stays, and the window kept its size.
     QTest::qWait(600);
     QCOMPARE(rig.status().split(QLatin1Char('\n')), summary);
@@ -178,24 +146,21 @@ void StatusTest::receptionShowsTimeSinceLastByteAndSummary()
         QStringLiteral("^Receiving at [\\d.]+ (B|KiB)/s, last byte 0 s ago$"));
     QTRY_VERIFY2_WITH_TIMEOUT(arriving.match(rig.status()).hasMatch(), qPrintable(rig.status()),
                               10000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.get<QLabel>("Label7")->text(), QString::number(data.size()),
-                              20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.label("Label7"), QString::number(data.size()), 20000);
     writer.join();
     // Nothing more comes: the time since the last byte counts up.
     static const QRegularExpression quiet(QStringLiteral(", last byte ([1-9]\\d*) s ago$"));
     QTRY_VERIFY2_WITH_TIMEOUT(quiet.match(rig.status()).hasMatch(), qPrintable(rig.status()),
                               10000);
 
-    rig.get<QPushButton>("Command4")->click();
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
+    rig.control<QPushButton>("Command4")->click();
+    const QByteArray content = readFile(path);
     QCOMPARE(content, data);
     const QStringList summary = rig.status().split(QLatin1Char('\n'));
     QCOMPARE(summary.size(), 2);
     QVERIFY2(summary[0].startsWith(QStringLiteral("Received 40960 bytes in ")),
              qPrintable(summary[0]));
-    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Of(content));
+    QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Hex(content));
 }
 
 void StatusTest::deviceChosenInTheWindow()
@@ -221,13 +186,13 @@ void StatusTest::deviceChosenInTheWindow()
     QVERIFY(!stored("Device2").isValid());
 
     // The button follows the selected port.
-    QTest::mouseClick(rig.get<QRadioButton>("SPort1"), Qt::LeftButton);
+    rig.click("SPort1");
     QVERIFY(rig.deviceButton()->text().startsWith(QStringLiteral("COM2: ")));
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
 
     // A send goes to the device chosen.
     const QByteArray data("through the chosen device");
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("small.txt"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("small.txt"), data));
     rig.form->Command1_Click();
     QCOMPARE(pty.readExactly(data.size()), data);
     QVERIFY(rig.messages.errors.empty());
@@ -238,7 +203,7 @@ void StatusTest::choiceWinsOverDeviceGivenForTheRun()
     PtyPair forRun;
     PtyPair chosen;
     Rig rig({{1, forRun.devicePath()}});
-    const QString com2 = rig.form->findChild<QPushButton*>("portDevice")->text();
+    const QString com2 = rig.deviceButton()->text();
 
     // COM2 changes; COM1 keeps the device given for this run, which is not stored.
     rig.chooser.answer = DeviceChooser::Devices{forRun.devicePath(), chosen.devicePath()};
@@ -253,7 +218,7 @@ void StatusTest::choiceWinsOverDeviceGivenForTheRun()
     rig.deviceButton()->click();
     QCOMPARE(stored("Device1").toString(), chosen.devicePath());
     QVERIFY(!stored("Device2").isValid());
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
     QCOMPARE(rig.deviceButton()->text(), QStringLiteral("COM1: ") + chosen.devicePath());
 }
 
@@ -263,13 +228,13 @@ void StatusTest::noChoiceDuringTransfer()
     Rig rig({{2, pty.devicePath()}});
     rig.chooser.answer = DeviceChooser::Devices{QStringLiteral("/dev/ttyUSB7"), QString()};
     const QByteArray data = randomBytes(256 * 1024, 9);
-    rig.dialog.answers.push_back(writeFile(QStringLiteral("long.bin"), data));
+    rig.dialog.answers.push_back(writeTestFile(m_dir, QStringLiteral("long.bin"), data));
     rig.form->Command1_Click();
     QVERIFY(rig.sending());
     QVERIFY(!rig.deviceButton()->isEnabled());
     rig.deviceButton()->click();
     // A right-click on the port frame, whatever reaches it.
-    auto* frame = rig.get("Frame1");
+    auto* frame = rig.control("Frame1");
     QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
                            frame->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(frame, &menu);
@@ -294,7 +259,7 @@ void StatusTest::unsavedChoiceIsReported()
     QVERIFY2(rig.messages.errors[0].text.contains(storeFile()),
              qPrintable(rig.messages.errors[0].text));
     // Used in this run all the same.
-    QTest::mouseClick(rig.get<QRadioButton>("SPort0"), Qt::LeftButton);
+    rig.click("SPort0");
     QVERIFY(rig.deviceButton()->text().startsWith(QStringLiteral("COM1: /dev/ttyACM0")));
     rig.form.reset();
     QDir(storeFile()).removeRecursively();
@@ -306,17 +271,26 @@ void StatusTest::dialogReturnsTheFields()
     QtDeviceChooser chooser;
     DeviceChooser::Devices devices{QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyUSB0")};
     for (const bool accept : {false, true}) {
-        QTimer::singleShot(0, [accept] {
+        // The dialog is answered whatever it holds, and checked once it is gone: a failure
+        // inside would leave it open, waiting for good.
+        QString shown = QStringLiteral("no dialog");
+        QTimer::singleShot(0, [accept, &shown] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
+            if (!dialog)
+                return;
             auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("device1"));
-            QVERIFY(field);
-            QCOMPARE(field->text(), QStringLiteral("/dev/ttyS0"));
-            field->setText(QStringLiteral("  /tmp/my-pty "));
-            dialog->findChild<QPushButton*>(QStringLiteral("refresh"))->click();
+            auto* refresh = dialog->findChild<QPushButton*>(QStringLiteral("refresh"));
+            shown = QStringLiteral("no device1 field or refresh button");
+            if (field && refresh) {
+                shown = field->text();
+                field->setText(QStringLiteral("  /tmp/my-pty "));
+                refresh->click();
+            }
             accept ? dialog->accept() : dialog->reject();
         });
-        QCOMPARE(chooser.choose(nullptr, &devices), accept);
+        const bool chosen = chooser.choose(nullptr, &devices);
+        QCOMPARE(shown, QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(chosen, accept);
     }
     QCOMPARE(devices[0], QStringLiteral("/tmp/my-pty"));
     QCOMPARE(devices[1], QStringLiteral("/dev/ttyUSB0"));

@@ -30,10 +30,7 @@ private slots:
     void givenBackAsFound()
     {
         // A file that was there keeps its content; one the open made goes again.
-        QFile old(path("old"));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("precious");
-        old.close();
+        QVERIFY(writeFile(path("old"), "precious"));
         for (const char* name : {"old", "new"}) {
             ReceiveTarget target;
             QString error;

@@ -1,5 +1,6 @@
 #include "platform/serialport.h"
 #include "ptypair.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QSerialPort>
@@ -17,15 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Bytes whose order shows: a lost, repeated or swapped chunk does not compare equal.
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
 
 int openDescriptors()
 {
@@ -163,9 +155,7 @@ private slots:
     {
         QVERIFY(m_port->setSettings(QStringLiteral("115200,N,8,1")));
         QVERIFY(openOnPty());
-        QByteArray bytes;
-        for (int i = 0; i < 4 * 256; ++i)
-            bytes += static_cast<char>(i & 0xFF);
+        const QByteArray bytes = everyByteValue(4);
 
         QVERIFY(m_port->Output(bytes));
         QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
