@@ -1,5 +1,5 @@
-#include "app/commandline.h"
-#include "app/portlisting.h"
+#include "cli/commandline.h"
+#include "cli/portlisting.h"
 #include "platform/portmap.h"
 
 #include <QFile>

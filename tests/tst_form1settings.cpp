@@ -3,7 +3,7 @@
 #include "main_window/helpwindow.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
-#include "platform/qthelpviewer.h"
+#include "main_window/qthelpviewer.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
 #include "testfiles.h"

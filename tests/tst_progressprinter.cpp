@@ -1,5 +1,5 @@
 // How progress looks on a terminal and in a log.
-#include "app/progressprinter.h"
+#include "cli/progressprinter.h"
 
 #include <QBuffer>
 #include <QTest>

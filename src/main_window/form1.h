@@ -8,7 +8,7 @@
 #include "main_window/refreshthrottle.h"
 #include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
-#include "platform/qthelpviewer.h"
+#include "main_window/qthelpviewer.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"

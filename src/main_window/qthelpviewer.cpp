@@ -1,4 +1,4 @@
-#include "platform/qthelpviewer.h"
+#include "main_window/qthelpviewer.h"
 
 #include <QFileInfo>
 #include <QProcess>

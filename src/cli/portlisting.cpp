@@ -1,6 +1,6 @@
-#include "app/portlisting.h"
+#include "cli/portlisting.h"
 
-#include "app/commandline.h"
+#include "cli/commandline.h"
 #include "platform/commsettings.h"
 #include "platform/portmap.h"
 #include "platform/settingsstore.h"

@@ -1,7 +1,7 @@
-#include "app/clisender.h"
+#include "cli/clisender.h"
 
-#include "app/commandline.h"
-#include "app/progressprinter.h"
+#include "cli/commandline.h"
+#include "cli/progressprinter.h"
 #include "platform/serialport.h"
 
 #include <unistd.h>

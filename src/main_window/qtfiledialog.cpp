@@ -1,4 +1,4 @@
-#include "platform/qtfiledialog.h"
+#include "main_window/qtfiledialog.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "app/progressprinter.h"
+#include "cli/progressprinter.h"
 
 #include "transfer/transfertext.h"
 

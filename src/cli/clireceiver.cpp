@@ -1,7 +1,7 @@
-#include "app/clireceiver.h"
+#include "cli/clireceiver.h"
 
-#include "app/commandline.h"
-#include "app/progressprinter.h"
+#include "cli/commandline.h"
+#include "cli/progressprinter.h"
 #include "platform/serialport.h"
 #include "transfer/receivetarget.h"
 

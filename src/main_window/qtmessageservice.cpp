@@ -1,4 +1,4 @@
-#include "platform/qtmessageservice.h"
+#include "main_window/qtmessageservice.h"
 
 #include <QMessageBox>
 
