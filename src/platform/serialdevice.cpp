@@ -13,7 +13,10 @@
 
 #include <array>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -115,6 +118,76 @@ bool isPseudoTerminal(int fd)
 #endif
 }
 
+#ifdef Q_OS_LINUX
+// Whether process `pid` has a descriptor on `device`, as far as this user may look.
+bool hasOpen(const QByteArray& pid, const QByteArray& device)
+{
+    const QByteArray folder = "/proc/" + pid + "/fd";
+    const std::unique_ptr<DIR, int (*)(DIR*)> fds(::opendir(folder.constData()), ::closedir);
+    if (!fds)
+        return false;
+    while (const dirent* entry = ::readdir(fds.get())) {
+        const QByteArray link = folder + '/' + entry->d_name;
+        char target[4096];
+        const ssize_t length = ::readlink(link.constData(), target, sizeof target);
+        if (length > 0 && QByteArray(target, length) == device)
+            return true;
+    }
+    return false;
+}
+#endif
+
+struct Holder
+{
+    qint64 pid = 0;
+    QString name;
+};
+
+// Another process that has the device open. Only the processes this user may look into are
+// seen, so finding none does not prove that none holds it.
+std::optional<Holder> findHolder(const QString& resolvedDevice)
+{
+#ifdef Q_OS_LINUX
+    const std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+    if (!proc)
+        return std::nullopt;
+    const QByteArray device = QFile::encodeName(resolvedDevice);
+    const qint64 self = ::getpid();
+    while (const dirent* entry = ::readdir(proc.get())) {
+        bool isProcess = false;
+        const QByteArray name(entry->d_name);
+        const qint64 pid = name.toLongLong(&isProcess);
+        if (!isProcess || pid == self || !hasOpen(name, device))
+            continue;
+        QFile comm(QString::fromLatin1("/proc/" + name + "/comm"));
+        const QString program = comm.open(QIODevice::ReadOnly)
+                                    ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                                    : QString();
+        return Holder{pid, program};
+    }
+#else
+    Q_UNUSED(resolvedDevice);
+#endif
+    return std::nullopt;
+}
+
+// Why the device refused the open with EBUSY: something set TIOCEXCL on it. A serial program
+// holding it would have shown in the lock file already; a pseudo-terminal whose holder was killed
+// keeps the mark, with nobody holding it, until its master closes.
+QString busyReason(const QString& resolvedDevice)
+{
+    if (const std::optional<Holder> holder = findHolder(resolvedDevice)) {
+        return SerialDevice::tr("the device is in use by another program (%1, process %2).")
+            .arg(holder->name.isEmpty() ? SerialDevice::tr("unknown") : holder->name)
+            .arg(holder->pid);
+    }
+    return SerialDevice::tr(
+        "the device is marked for exclusive use, but no program is seen holding it; one that "
+        "used it may have ended without releasing it (a pseudo-terminal keeps the mark until its "
+        "other end closes). Close the program at the other end of the pseudo-terminal, or unplug "
+        "the device and plug it in again.");
+}
+
 } // namespace
 
 SerialDevice::SerialDevice(QObject* parent) : QObject(parent) {}
@@ -145,11 +218,19 @@ bool SerialDevice::open(const QString& path, const LineSettings& line, QString* 
 bool SerialDevice::hold(const QString& path, QString* error)
 {
     const QFileInfo info(path);
-    const QString resolved = info.exists() ? info.canonicalFilePath() : path;
+    // A missing device says so, not that another program trying the same name holds its lock.
+    if (!info.exists()) {
+        *error = systemError(ENOENT);
+        return false;
+    }
+    const QString resolved = info.canonicalFilePath();
     const QString lockPath = lockFilePath(resolved);
     if (!lockPath.isEmpty()) {
         auto lock = std::make_unique<QLockFile>(lockPath);
-        lock->setStaleLockTime(0); // a lock of a program that is gone is taken over at once
+        // Never stale by age alone: Qt's default of 30 s would hand the lock of a long transfer
+        // still running to a second program. The lock of a program that is gone is still taken
+        // over at once.
+        lock->setStaleLockTime(0);
         if (!lock->tryLock(0) && lock->error() == QLockFile::LockFailedError) {
             qint64 pid = 0;
             QString host;
@@ -170,7 +251,7 @@ bool SerialDevice::hold(const QString& path, QString* error)
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
         const int why = errno;
-        *error = why == EBUSY ? tr("the device is in use by another program.")
+        *error = why == EBUSY ? busyReason(resolved)
                  : why == EACCES
                      ? tr("%1 (your user needs access to it; on Debian, by being in the "
                           "dialout group).")
@@ -301,12 +382,14 @@ void SerialDevice::close()
 {
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    // The lock file goes first: once the descriptor closes, a pseudo-terminal's number may be
+    // handed to another program at once.
+    m_lockFile.reset();
     if (m_fd >= 0) {
         ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd); // releases the flock too
         m_fd = -1;
     }
-    m_lockFile.reset();
 }
 
 qint64 SerialDevice::read(char* data, qint64 size, QString* error)
