@@ -505,16 +505,21 @@ private slots:
         QVERIFY(port.setSettings(QStringLiteral("115200,N,8,1")));
         QString error;
         QVERIFY2(port.setPortOpen(true, &error), qPrintable(error));
-        QSignalSpy drained(&port, &SerialPort::outputDrained);
-        QVERIFY(port.Output(bytes));
+        QSignalSpy drained(&port.output(), &SerialOutput::drained);
+        QVERIFY(port.output().write(bytes));
         QVERIFY(drained.wait(10000));
         port.setPortOpen(false);
         const Announcement stored = parse(device.waitFor(QStringLiteral("stored ")));
         QCOMPARE(stored.second, sha256Hex(bytes));
 
         QByteArray received;
-        connect(&port, &SerialPort::OnComm, this, [&] { received += port.Input(); });
         QVERIFY2(port.setPortOpen(true, &error), qPrintable(error));
+        port.input().setConsumer(
+            [&](QByteArrayView arrived, bool) {
+                received += arrived.toByteArray();
+                return arrived.size();
+            },
+            {});
         QVERIFY(QTest::qWaitFor([&] { return received.size() >= bytes.size(); }, 10000));
         QVERIFY(received == bytes);
         port.setPortOpen(false);

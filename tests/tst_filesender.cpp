@@ -33,8 +33,8 @@ private slots:
         QVERIFY(m_port->setCommPort(1));
         m_sender = std::make_unique<FileSender>(*m_port);
         m_chunks.clear();
-        connect(m_sender.get(), &FileSender::progress, this,
-                [this](qint64, QByteArrayView chunk) { m_chunks << chunk.size(); });
+        connect(m_sender.get(), &FileSender::handed, this,
+                [this](QByteArrayView chunk) { m_chunks << chunk.size(); });
     }
     void cleanup()
     {
@@ -53,7 +53,7 @@ private slots:
         QCOMPARE(
             m_sender->start(writeTestFile(m_dir, QStringLiteral("outgoing.bin"), data), &error),
             FileSender::Start::Started);
-        QSignalSpy finished(m_sender.get(), &FileSender::finished);
+        QSignalSpy finished(m_sender.get(), &FileSender::ended);
         QCOMPARE(m_pty->readExactly(data.size(), 60000), data);
         QVERIFY(finished.wait(10000));
         QCOMPARE(m_chunks.first(), qint64(30));
@@ -76,7 +76,7 @@ private slots:
             FileSender::Start::Started);
         QByteArray arrived;
         std::thread far = m_pty->readPaced(data.size(), 11'520, &arrived);
-        QSignalSpy finished(m_sender.get(), &FileSender::finished);
+        QSignalSpy finished(m_sender.get(), &FileSender::ended);
         const bool ended = finished.wait(20000);
         far.join();
         QVERIFY(ended);

@@ -1,9 +1,9 @@
 // The port choice kept from one run to the next, help, and the two ways to end the program.
 #include "form1rig.h"
 #include "main_window/helpwindow.h"
+#include "main_window/qthelpviewer.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
-#include "main_window/qthelpviewer.h"
 #include "platform/settingsstore.h"
 #include "ptypair.h"
 #include "testfiles.h"

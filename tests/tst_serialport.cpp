@@ -3,6 +3,7 @@
 #include "testfiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -18,13 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-int openDescriptors()
-{
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
-                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                                .size());
-}
 
 // A descriptor this process already holds on the device (the port's or the pty pair's), to look
 // at the device behind the component's back.
@@ -38,18 +33,39 @@ int descriptorOf(const QString& path)
     return -1;
 }
 
-bool deviceTermios(const QString& path, termios* out)
-{
-    const int fd = descriptorOf(path);
-    return fd >= 0 && ::tcgetattr(fd, out) == 0;
-}
-
 // Waits, without running the event loop, until the kernel holds input for the device.
 bool waitReadable(const QString& path)
 {
     pollfd p{descriptorOf(path), POLLIN, 0};
     return p.fd >= 0 && ::poll(&p, 1, 10000) == 1;
 }
+
+// A consumer that takes at most `room` bytes in all and `perOffer` at a time, and notes where in
+// its stream each offer ended and when.
+struct Recorder
+{
+    QByteArray taken;
+    bool final = false;
+    qint64 room = std::numeric_limits<qint64>::max();
+    qint64 perOffer = room;
+    QList<qint64> ends;
+    QList<qint64> times;
+    QElapsedTimer clock;
+
+    SerialInput::Consumer consumer()
+    {
+        clock.start();
+        return [this](QByteArrayView bytes, bool isFinal) {
+            const qint64 count = std::min({qint64(bytes.size()), room, perOffer});
+            taken += bytes.first(count).toByteArray();
+            room -= count;
+            final = final || isFinal;
+            ends << taken.size();
+            times << clock.elapsed();
+            return count;
+        };
+    }
+};
 
 } // namespace
 
@@ -61,21 +77,21 @@ class SerialPortTest : public QObject
     std::unique_ptr<SerialPort> m_port;
 
     bool openOnPty(QString* error = nullptr) { return m_port->setPortOpen(true, error); }
+    bool openAt(int speed)
+    {
+        return m_port->setSettings(LineSettings::plain(speed)) && m_port->setPortOpen(true);
+    }
 
 private slots:
     // Every case gets a fresh pty, mapped as COM1.
     void init()
     {
+        m_port.reset(); // before the pty it holds
         m_pty = std::make_unique<PtyPair>();
         QVERIFY(m_pty->isValid());
         m_port = std::make_unique<SerialPort>();
         m_port->ports().mapForRun({{1, m_pty->devicePath()}});
         QVERIFY(m_port->setCommPort(1));
-    }
-    void cleanup()
-    {
-        m_port.reset();
-        m_pty.reset();
     }
 
     void portNumbersNameDevices()
@@ -83,7 +99,6 @@ private slots:
         SerialPort fresh;
         QCOMPARE(fresh.ports().device(1), QStringLiteral("/dev/ttyS0"));
         QCOMPARE(fresh.ports().device(2), QStringLiteral("/dev/ttyS1"));
-
         for (const int bad : {0, 3, -1})
             QVERIFY(!fresh.setCommPort(bad));
         QCOMPARE(fresh.CommPort(), 2);
@@ -94,51 +109,49 @@ private slots:
         QCOMPARE(m_port->ports().device(1), m_pty->devicePath());
         QVERIFY(m_port->setCommPort(2));
         QVERIFY(openOnPty());
-        QVERIFY(m_port->Output("two"));
+        QVERIFY(m_port->output().write("two"));
         QCOMPARE(other.readExactly(3), QByteArray("two"));
-
         QVERIFY(m_pty->readAvailable().isEmpty());
         QVERIFY(!m_port->setCommPort(1));
         QCOMPARE(m_port->CommPort(), 2);
+        // Closed while `other` still holds its pty, so that no run beside ours is given that pty
+        // number while our lock on it lingers.
+        QVERIFY(m_port->setPortOpen(false));
     }
 
-    void unparsableSettingsAreRefused_data()
+    void settingsAreCheckedAndApplied()
     {
-        QTest::addColumn<QString>("settings");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("speed only") << QStringLiteral("9600");
-        QTest::newRow("speed not a number") << QStringLiteral("fast,N,8,1");
-        QTest::newRow("speed negative") << QStringLiteral("-9600,N,8,1");
-        QTest::newRow("parity") << QStringLiteral("9600,X,8,1");
-        QTest::newRow("data bits") << QStringLiteral("9600,N,9,1");
-        QTest::newRow("stop bits") << QStringLiteral("9600,N,8,3");
-    }
+        // A quarter second of line time per chunk handed over, so progress shows four times a
+        // second, within 1 to 4096 bytes.
+        QList<int> sizes;
+        for (const int speed : {50, 1200, 2400, 9600, 57600, 115200, 921600, 4000000}) {
+            QVERIFY(m_port->setSettings(LineSettings::plain(speed)));
+            sizes << m_port->output().OutBufferSize();
+        }
+        QCOMPARE(sizes, (QList<int>{1, 30, 60, 240, 1440, 2880, 4096, 4096}));
 
-    void unparsableSettingsAreRefused()
-    {
-        QFETCH(QString, settings);
+        const QStringList unparsable{QString(),    "9600",       "fast,N,8,1", "-9600,N,8,1",
+                                     "9600,X,8,1", "9600,N,9,1", "9600,N,8,3"};
         QVERIFY(m_port->setSettings(QStringLiteral("19200,E,8,1")));
         for (const bool open : {false, true}) {
             QVERIFY(m_port->setPortOpen(open));
-            QString error;
-            QVERIFY(!m_port->setSettings(settings, &error));
-            QVERIFY(!error.isEmpty());
-            QCOMPARE(m_port->Settings(), QStringLiteral("19200,E,8,1"));
-            QCOMPARE(m_port->line().speed, 19200);
+            for (const QString& settings : unparsable) {
+                QString error;
+                QVERIFY2(!m_port->setSettings(settings, &error) && !error.isEmpty(),
+                         qPrintable(settings));
+                QCOMPARE(m_port->Settings(), QStringLiteral("19200,E,8,1"));
+                QCOMPARE(m_port->line().speed, 19200);
+            }
         }
-    }
 
-    void settingsApplyWhileOpen()
-    {
-        QVERIFY(openOnPty());
         QVERIFY(m_port->setSettings(QStringLiteral("19200,O,8,2")));
         QCOMPARE(m_port->Settings(), QStringLiteral("19200,O,8,2"));
+        const int fd = descriptorOf(m_pty->devicePath());
         termios line{};
-        QVERIFY(deviceTermios(m_pty->devicePath(), &line));
+        QVERIFY(::tcgetattr(fd, &line) == 0);
         // A pty keeps the speed and stop bits it is given, though not the parity.
         QCOMPARE(cfgetospeed(&line), speed_t(B19200));
         QVERIFY(line.c_cflag & CSTOPB);
-
         // A value the open device cannot take must not leave part of it applied. Linux ptys only
         // carry 8 data bits, which gives us such a value here.
         QString error;
@@ -146,32 +159,33 @@ private slots:
             QSKIP("This kernel's ptys take 7 data bits; no refused value to try.");
         QVERIFY(error.contains(m_port->describe()));
         QCOMPARE(m_port->Settings(), QStringLiteral("19200,O,8,2"));
-        QCOMPARE(m_port->line().speed, 19200);
-        QVERIFY(deviceTermios(m_pty->devicePath(), &line));
+        QVERIFY(::tcgetattr(fd, &line) == 0);
         QCOMPARE(cfgetospeed(&line), speed_t(B19200));
     }
 
     void allByteValuesPassBothWays()
     {
-        QVERIFY(m_port->setSettings(QStringLiteral("115200,N,8,1")));
-        QVERIFY(openOnPty());
+        QVERIFY(openAt(115200));
+        Recorder in;
+        m_port->input().setConsumer(in.consumer(), {});
         const QByteArray bytes = everyByteValue(4);
-
-        QVERIFY(m_port->Output(bytes));
+        QVERIFY(m_port->output().write(bytes));
         QCOMPARE(m_pty->readExactly(bytes.size()), bytes);
-
         QVERIFY(m_pty->write(bytes));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(bytes.size()));
-        QCOMPARE(m_port->Input(), bytes);
+        QTRY_COMPARE(in.taken, bytes);
+        QVERIFY(!in.final);
         QVERIFY(m_pty->collectFor(100).isEmpty()); // nothing echoed back
     }
 
     void openFailures()
     {
+        // A name for this run alone: no other run's attempt on it holds its lock file meanwhile.
+        const QString missing =
+            QStringLiteral("/nonexistent/ttyMissing%1").arg(QCoreApplication::applicationPid());
         QString error;
-        m_port->ports().mapForRun({{1, QStringLiteral("/nonexistent/ttyMissing")}});
+        m_port->ports().mapForRun({{1, missing}});
         QVERIFY(!openOnPty(&error));
-        QVERIFY2(error.contains(QStringLiteral("COM1 (/nonexistent/ttyMissing)")) &&
+        QVERIFY2(error.contains(QStringLiteral("COM1 (%1)").arg(missing)) &&
                      error.contains(QStringLiteral("No such file")),
                  qPrintable(error));
 
@@ -179,7 +193,7 @@ private slots:
         m_port->ports().mapForRun({{1, m_pty->devicePath()}});
         QSerialPort holder;
         holder.setPortName(m_pty->devicePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
+        QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
         QVERIFY(!openOnPty(&error));
         QVERIFY2(error.contains(m_port->describe()) &&
                      error.contains(QStringLiteral("lock"), Qt::CaseInsensitive),
@@ -191,11 +205,11 @@ private slots:
         QVERIFY(!openOnPty(&error));
         QVERIFY2(error.contains(QStringLiteral("already open")), qPrintable(error));
         // The refused second open leaves the first one working.
-        QVERIFY(m_port->Output("still"));
+        QVERIFY(m_port->output().write("still"));
         QCOMPARE(m_pty->readExactly(5), QByteArray("still"));
     }
 
-    void oneDeviceUnderTwoNamesOpensOnce()
+    void holdsTheDeviceAloneAndLetsGo()
     {
         // A link to the device (as /dev/serial/by-id/... is to /dev/ttyUSB0) is the same line:
         // a second program must not get part of the stream through it, not even as root.
@@ -215,322 +229,292 @@ private slots:
             QVERIFY(first.setPortOpen(false));
             QVERIFY2(second.setPortOpen(true, &error), qPrintable(error));
         }
-    }
 
-    void openCloseCyclesHoldNothing()
-    {
-        const int before = openDescriptors();
+        // Open and close cycles leave no descriptor, nor the lock for another program.
+        const auto descriptors = [] {
+            return QDir(QStringLiteral("/proc/self/fd"), {}, QDir::NoSort,
+                        QDir::AllEntries | QDir::System)
+                .count();
+        };
+        const auto before = descriptors();
         for (int i = 0; i < 20; ++i) {
             QVERIFY(openOnPty());
-            QVERIFY(m_port->Output(QByteArray(1, static_cast<char>(i))));
-            QCOMPARE(m_pty->readExactly(1), QByteArray(1, static_cast<char>(i)));
+            QVERIFY(m_port->output().write(QByteArray(1, char(i))));
+            QCOMPARE(m_pty->readExactly(1), QByteArray(1, char(i)));
             QVERIFY(m_port->setPortOpen(false));
         }
-        QCOMPARE(openDescriptors(), before);
-        // Nor is the lock left behind for another program.
+        QCOMPARE(descriptors(), before);
         QSerialPort other;
         other.setPortName(m_pty->devicePath());
         QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
     }
 
-    void outBufferSizeFollowsSpeed()
+    void outputLeavesOnlyAsFarEndReads_data()
     {
-        QList<int> sizes;
-        for (const int speed : {50, 1200, 2400, 9600, 57600, 115200, 921600, 4000000}) {
-            QVERIFY(m_port->setSettings(QStringLiteral("%1,N,8,1").arg(speed)));
-            sizes << m_port->OutBufferSize();
-        }
-        QVERIFY2(std::is_sorted(sizes.begin(), sizes.end()), qPrintable(QDebug::toString(sizes)));
-        QCOMPARE(sizes.first(), 1);
-        QCOMPARE(sizes.last(), 4096);
-        // A quarter second of line time: progress shows four times a second on a 1200 baud line.
-        QCOMPARE(sizes[1], 30);
-        QVERIFY(sizes[2] < sizes[3] && sizes[3] < sizes[4]);
+        QTest::addColumn<int>("pauseMs");
+        QTest::addColumn<bool>("discard");
+        QTest::newRow("read by the far end") << 0 << false;
+        // A source that paused: the idle line carried nothing meanwhile.
+        QTest::newRow("after an idle pause") << 1500 << false;
+        QTest::newRow("discarded") << 0 << true;
     }
-
-    void outputDrainsOnlyAsFarEndReads()
+    void outputLeavesOnlyAsFarEndReads()
     {
-        QCOMPARE(m_port->OutBufferCount(), qint64(-1));
-        QVERIFY(openOnPty());
-        QSignalSpy drained(m_port.get(), &SerialPort::outputDrained);
-        qint64 countWhenDrained = -2;
-        connect(m_port.get(), &SerialPort::outputDrained, this,
-                [&] { countWhenDrained = m_port->OutBufferCount(); });
+        QFETCH(int, pauseMs);
+        QFETCH(bool, discard);
+        QVERIFY(openAt(9600));
+        SerialOutput& out = m_port->output();
+        QSignalSpy drained(&out, &SerialOutput::drained);
+        if (pauseMs > 0) {
+            QVERIFY(out.write("early"));
+            QCOMPARE(m_pty->readExactly(5), QByteArray("early"));
+            QTRY_COMPARE(drained.count(), 1);
+            QTest::qWait(pauseMs);
+            drained.clear();
+        }
+        const qint64 before = out.written();
 
-        // Far more than the pty holds, so most of it can only leave as the far end reads.
+        // Far more than the pty holds, and the far end does not read: the system swallows tens
+        // of kilobytes at once, which a line of 960 bytes a second could not have carried.
         const QByteArray data = pattern(100 * 1024);
-        QVERIFY(m_port->Output(data));
-        QTRY_VERIFY(m_port->OutBufferCount() < data.size());
-        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(out.write(data));
+        const auto carriedAtMost = [&] {
+            return before + out.OutBufferSize() + 2 * 960 * (clock.elapsed() + 1) / 1000;
+        };
+        QTRY_VERIFY(out.written() > carriedAtMost() + 8 * 1024);
+        for (int look = 0; look < 2; ++look) {
+            const SerialOutput::Left left = out.left();
+            QVERIFY(!left.exact);
+            QVERIFY2(left.bytes <= carriedAtMost(), qPrintable(QString::number(left.bytes)));
+            QVERIFY(out.written() < before + data.size());
+            QTest::qWait(200);
+        }
         QCOMPARE(drained.count(), 0);
-        QVERIFY(m_port->OutBufferCount() > 0);
 
-        const QByteArray arrived = m_pty->readExactly(data.size());
-        QCOMPARE(arrived, data);
+        if (discard) {
+            // What the system held goes too: the far end gets at most what its own side had
+            // taken, and the account of what left stands still.
+            const qint64 handed = out.written();
+            out.discard();
+            const qint64 written = out.written();
+            const qint64 left = out.left().bytes;
+            const QByteArray arrived = m_pty->collectFor(300);
+            QVERIFY(arrived.size() < handed);
+            QCOMPARE(arrived, data.left(arrived.size()));
+            QCOMPARE(out.left().bytes, left);
+            QCOMPARE(out.written(), written);
+            QCOMPARE(drained.count(), 0);
+        } else {
+            QCOMPARE(m_pty->readExactly(data.size()), data);
+            QTRY_COMPARE(drained.count(), 1);
+            QCOMPARE(out.written(), before + data.size());
+        }
+        // The next write goes out on its own; an empty one still reports the drained line.
+        const qsizetype drains = drained.count();
+        QVERIFY(out.write("next"));
+        QCOMPARE(m_pty->readExactly(4), QByteArray("next"));
+        QTRY_COMPARE(drained.count(), drains + 1);
+        QVERIFY(out.write(QByteArray()));
+        QTRY_COMPARE(drained.count(), drains + 2);
+    }
+
+    void fastLineKeepsItsSpeed()
+    {
+        // 400000 bytes a second nominal, on a pty the far end reads as fast as it can: what went
+        // through beyond all the system could hold has left the line, whatever the nominal speed.
+        QVERIFY(openAt(4000000));
+        SerialOutput& out = m_port->output();
+        QSignalSpy drained(&out, &SerialOutput::drained);
+        const QByteArray data = pattern(4 * 1024 * 1024);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(out.write(data));
+        QVERIFY(m_pty->readExactly(data.size()) == data);
         QTRY_COMPARE(drained.count(), 1);
-        QCOMPARE(countWhenDrained, qint64(0));
-        QCOMPARE(m_port->OutBufferCount(), qint64(0));
-
-        // An empty Output still reports the drained line.
-        QVERIFY(m_port->Output(QByteArray()));
-        QTRY_COMPARE(drained.count(), 2);
+        const SerialOutput::Left left = out.left();
+        const qint64 carriedAtMost = 4096 + 400000 * (clock.elapsed() + 1) / 1000;
+        QCOMPARE(out.written(), qint64(data.size()));
+        QVERIFY(!left.exact);
+        const qint64 held = data.size() - SerialOutput::unreportedQueueLimit;
+        QVERIFY2(left.bytes >= held && left.bytes <= std::max(held, carriedAtMost),
+                 qPrintable(QString::number(left.bytes)));
     }
 
-    void inputWithoutNotifications()
+    void tailRuleOffersInBatchesAndAgedTails()
     {
-        m_port->setRThreshold(0);
+        constexpr qint64 batch = 256 * 1024;
         QVERIFY(openOnPty());
-        QSignalSpy onComm(m_port.get(), &SerialPort::OnComm);
+        Recorder in;
+        m_port->input().setConsumer(in.consumer(), {batch, 50});
 
-        QVERIFY(m_pty->write("hello world"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(11));
-        QTest::qWait(100);
-        QCOMPARE(onComm.count(), 0);
-
-        m_port->setInputLen(5);
-        QCOMPARE(m_port->Input(), QByteArray("hello"));
-        QCOMPARE(m_port->InBufferCount(), qint64(6));
-        m_port->setInputLen(0);
-        QCOMPARE(m_port->Input(), QByteArray(" world"));
-        QCOMPARE(m_port->InBufferCount(), qint64(0));
-        QVERIFY(m_port->Input().isEmpty());
-
-        // Lowering the threshold to what already waits raises the event without new data.
-        QVERIFY(m_pty->write("abc"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(3));
-        QByteArray received;
-        connect(m_port.get(), &SerialPort::OnComm, this, [&] { received += m_port->Input(); });
-        m_port->setRThreshold(3);
-        QTRY_COMPARE(received, QByteArray("abc"));
-        QCOMPARE(onComm.count(), 1);
-        QCOMPARE(m_port->CommEvent(), SerialPort::comEvReceive);
-    }
-
-    void onCommWhileThresholdWaits_data()
-    {
-        // The handler reads InputLen bytes per call; after each write arrives, the calls so far
-        // and the bytes left waiting.
-        QTest::addColumn<int>("threshold");
-        QTest::addColumn<QList<int>>("writes");
-        QTest::addColumn<QList<int>>("calls");
-        QTest::addColumn<QList<int>>("left");
-        QTest::newRow("ten blocks at once") << 512 << QList{5120} << QList{10} << QList{0};
-        QTest::newRow("handler leaves less")
-            << 10 << QList{25, 5, 3} << QList{2, 3, 3} << QList{5, 0, 3};
-    }
-    void onCommWhileThresholdWaits()
-    {
-        QFETCH(int, threshold);
-        QFETCH(QList<int>, writes);
-        QFETCH(QList<int>, calls);
-        QFETCH(QList<int>, left);
-        m_port->setRThreshold(threshold);
-        m_port->setInputLen(threshold);
-        QVERIFY(openOnPty());
-        QByteArray received;
-        QList<int> events;
-        connect(m_port.get(), &SerialPort::OnComm, this, [&] {
-            events << m_port->CommEvent();
-            received += m_port->Input();
-        });
-
-        QByteArray sent;
-        for (qsizetype i = 0; i < writes.size(); ++i) {
-            const QByteArray data = pattern(sent.size() + writes[i]).mid(sent.size());
-            QVERIFY(m_pty->write(data));
-            sent += data;
-            QTRY_COMPARE(m_port->InBufferCount() + received.size(), sent.size());
-            QTRY_COMPARE(events.size(), calls[i]);
-            QTest::qWait(100);
-            QCOMPARE(events.size(), calls[i]);
-            QCOMPARE(m_port->InBufferCount(), qint64(left[i]));
-        }
-        QCOMPARE(received, sent.left(received.size()));
-        QVERIFY(std::all_of(events.begin(), events.end(),
-                            [](int e) { return e == SerialPort::comEvReceive; }));
-    }
-
-    void arrivalsAreReadAtOnce()
-    {
-        // A trickle at the line's pace: each piece is taken from the system as it arrives, so a
-        // hang-up, which throws away what the system holds, could cost nothing; OnComm still
-        // comes a whole block at a time.
-        QVERIFY(m_port->setSettings(QStringLiteral("115200,N,8,1")));
-        m_port->setRThreshold(512);
-        m_port->setInputLen(512);
-        QVERIFY(openOnPty());
-        QByteArray received;
-        bool wrongBlock = false;
-        connect(m_port.get(), &SerialPort::OnComm, this, [&] {
-            const QByteArray block = m_port->Input();
-            wrongBlock = wrongBlock || block.size() != 512;
-            received += block;
-        });
-        const int slave = descriptorOf(m_pty->devicePath());
-        QVERIFY(slave >= 0);
-        const QByteArray sent = pattern(4000);
-        int leftInSystem = 0;
-        for (qsizetype done = 0; done < sent.size(); done += 23) {
-            QVERIFY(m_pty->write(sent.mid(done, 23)));
-            QVERIFY(waitReadable(m_pty->devicePath()));
-            QCoreApplication::processEvents();
-            int queued = 0;
-            QVERIFY(::ioctl(slave, FIONREAD, &queued) == 0);
-            leftInSystem = std::max(leftInSystem, queued);
-        }
-        QCOMPARE(leftInSystem, 0);
-        QTRY_COMPARE(received.size() + m_port->InBufferCount(), sent.size());
-        QCOMPARE(received.size(), sent.size() / 512 * 512);
-        QVERIFY(!wrongBlock);
-        m_port->setInputLen(0);
-        received += m_port->Input();
-        QVERIFY(received == sent);
-    }
-
-    void receiveTimeoutRaisesForATail()
-    {
-        // Fewer bytes than the threshold are reported once they have waited the timeout.
-        m_port->setRThreshold(512);
-        m_port->setReceiveTimeout(50);
-        QVERIFY(openOnPty());
-        QByteArray received;
-        connect(m_port.get(), &SerialPort::OnComm, this, [&] {
-            QCOMPARE(m_port->CommEvent(), SerialPort::comEvReceive);
-            m_port->setInputLen(0);
-            received += m_port->Input();
-        });
+        // A few bytes wait in the port until they have aged.
         QVERIFY(m_pty->write("tail"));
-        QTRY_COMPARE(received, QByteArray("tail"));
-        // Without a timeout they wait for the threshold.
-        m_port->setReceiveTimeout(0);
-        QVERIFY(m_pty->write("more"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(4));
-        QTest::qWait(200);
-        QCOMPARE(received, QByteArray("tail"));
+        QTRY_COMPARE(in.taken, QByteArray("tail"));
+        QVERIFY(in.times.first() >= 45);
+
+        // A fast stream: batches end on multiples of the batch in all the consumer took. Only
+        // once the stream's first byte could have aged may an offer end elsewhere.
+        const QByteArray stream = pattern(3 * batch + 1000);
+        in.ends.clear();
+        in.times.clear();
+        in.clock.restart();
+        QVERIFY(m_pty->write(stream));
+        QTRY_COMPARE(in.taken.size(), 4 + stream.size());
+        QVERIFY(in.taken.mid(4) == stream);
+        QCOMPARE(in.ends.last(), in.taken.size());
+        QVERIFY(in.times.last() >= 45);
+        for (qsizetype i = 0; i + 1 < in.ends.size(); ++i)
+            QVERIFY2(in.ends[i] % batch == 0 || in.times[i] >= 45, qPrintable(QString::number(i)));
+        QVERIFY(!in.final);
     }
 
-    void handlerThatReadsNothingIsNotRepeated()
+    void consumerWithoutRoomKeepsTheRest()
     {
-        // Calling it again for the same bytes would only spin the CPU.
-        m_port->setRThreshold(512);
         QVERIFY(openOnPty());
-        QSignalSpy onComm(m_port.get(), &SerialPort::OnComm);
-        QVERIFY(m_pty->write(pattern(2048)));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(2048));
-        QTest::qWait(200);
-        QCOMPARE(onComm.count(), 1);
-        // New bytes bring a new call.
-        QVERIFY(m_pty->write("more"));
-        QTRY_COMPARE(onComm.count(), 2);
+        SerialInput& input = m_port->input();
+        Recorder in;
+        in.room = 3;
+        input.setConsumer(in.consumer(), {});
+        QByteArray sent("abcdefghij");
+        QVERIFY(m_pty->write(sent));
+        QTRY_COMPARE(input.waiting(), qint64(7));
+        QCOMPARE(in.taken, QByteArray("abc"));
+        // Offering the same bytes again to a consumer without room would only spin.
+        const qsizetype offers = in.ends.size();
+        QTest::qWait(100);
+        QCOMPARE(in.ends.size(), offers);
+        in.room = 4;
+        input.offer();
+        QCOMPARE(in.taken, QByteArray("abcdefg"));
+        QCOMPARE(input.waiting(), qint64(3));
+
+        // A stream taken a little at a time, while more arrives behind what waits.
+        in.room = std::numeric_limits<qint64>::max();
+        in.perOffer = 1000;
+        sent += pattern(300 * 1024);
+        QVERIFY(m_pty->write(sent.mid(10)));
+        QTRY_COMPARE(in.taken.size() + input.waiting(), sent.size());
+        for (int i = 0; input.waiting() > 0 && i < 1000; ++i)
+            input.offer();
+        QVERIFY(in.taken == sent);
+        QVERIFY(!in.final);
     }
 
-    void handlerRunningEventLoopIsNotReentered()
+    void consumerRunningEventLoopIsNotReentered()
     {
-        // A handler that shows a message box runs a nested event loop while more bytes arrive.
-        m_port->setRThreshold(0);
+        // A consumer that shows a message box runs a nested event loop while more bytes arrive,
+        // and still holds the bytes it was offered.
         QVERIFY(openOnPty());
-        QVERIFY(m_pty->write("first"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(5));
-
         int depth = 0;
         int deepest = 0;
         bool arrivedMeanwhile = false;
-        QByteArray received;
-        connect(m_port.get(), &SerialPort::OnComm, this, [&] {
-            deepest = std::max(deepest, ++depth);
-            received += m_port->Input();
-            if (received == "first") {
-                m_pty->write("second");
-                arrivedMeanwhile = QTest::qWaitFor([&] { return m_port->InBufferCount() > 0; });
-                QTest::qWait(50);
-            }
-            --depth;
-        });
-        m_port->setRThreshold(1);
-        QTRY_COMPARE(received, QByteArray("firstsecond"));
+        QByteArray taken;
+        const auto waits = [&] { return m_port->input().waiting(); };
+        m_port->input().setConsumer(
+            [&](QByteArrayView bytes, bool) {
+                deepest = std::max(deepest, ++depth);
+                if (taken.isEmpty()) {
+                    arrivedMeanwhile = m_pty->write(pattern(70 * 1024)) &&
+                                       QTest::qWaitFor([&] { return waits() > bytes.size(); });
+                    QTest::qWait(50);
+                }
+                taken += bytes.toByteArray();
+                --depth;
+                return bytes.size();
+            },
+            {});
+        QVERIFY(m_pty->write("first"));
+        QTRY_COMPARE(taken.size(), 5 + 70 * 1024);
+        QCOMPARE(taken, QByteArray("first") + pattern(70 * 1024));
         QVERIFY(arrivedMeanwhile);
         QCOMPARE(deepest, 1);
     }
 
-    void farEndClosedClosesPortOnce_data()
+    void withoutConsumerArrivalsAreThrownAway()
     {
-        QTest::addColumn<bool>("sending");
-        QTest::newRow("idle") << false;
-        QTest::newRow("sending") << true;
-    }
-
-    void farEndClosedClosesPortOnce()
-    {
-        QFETCH(bool, sending);
-        m_port->setRThreshold(0);
+        // A device echoing what we send: read at once, so it does not fill the system, and
+        // never handed to a reception that starts later.
         QVERIFY(openOnPty());
-        // What arrived and was not read yet survives the loss.
-        QVERIFY(m_pty->write("unread"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(6));
-        QSignalSpy lost(m_port.get(), &SerialPort::deviceLost);
-        QSignalSpy drained(m_port.get(), &SerialPort::outputDrained);
-        if (sending) {
-            QVERIFY(m_port->Output(pattern(1024 * 1024)));
-            QTRY_VERIFY(m_port->OutBufferCount() < 1024 * 1024); // the pty has filled up
-        }
-        m_pty->closeMaster();
-
-        QTRY_COMPARE(lost.count(), 1);
-        QVERIFY(!m_port->PortOpen());
-        const QString reason = lost.first().first().toString();
-        QVERIFY2(reason.contains(m_port->describe()), qPrintable(reason));
-        // Qt words a hang-up with a left-over errno, here that of its own ioctl probe at the open.
-        QVERIFY2(!reason.contains(QString::fromLocal8Bit(::strerror(ENOTTY))), qPrintable(reason));
-        QTest::qWait(300);
-        QCOMPARE(lost.count(), 1);
-        QCOMPARE(drained.count(), 0);
-        QVERIFY(!m_port->PortOpen());
-        QVERIFY(!m_port->Output("x"));
-        QCOMPARE(m_port->takeUnreadAfterLoss(), QByteArray("unread"));
-        QVERIFY(m_port->takeUnreadAfterLoss().isEmpty());
-    }
-
-    void fetchPendingTakesWhatTheSystemHolds()
-    {
-        QVERIFY(openOnPty());
-        QSignalSpy onComm(m_port.get(), &SerialPort::OnComm);
-        QVERIFY(m_pty->write("last bytes"));
-        // No event loop turn between the write and the fetch: only the fetch can bring them in.
+        SerialInput& input = m_port->input();
+        QVERIFY(m_pty->write("nobody's"));
         QVERIFY(waitReadable(m_pty->devicePath()));
-        QCOMPARE(m_port->InBufferCount(), qint64(0));
-        m_port->fetchPending();
-        QCOMPARE(m_port->InBufferCount(), qint64(10));
-        QCOMPARE(onComm.count(), 0);
-        QCOMPARE(m_port->Input(), QByteArray("last bytes"));
+        int held = -1;
+        QTRY_VERIFY(::ioctl(descriptorOf(m_pty->devicePath()), FIONREAD, &held) == 0 && !held);
+        QCOMPARE(input.waiting(), qint64(0));
+
+        // With a batch never reached and no tail, only `collect` offers; it reads what the
+        // system holds, with no turn of the event loop between.
+        Recorder in;
+        input.setConsumer(in.consumer(), {1 << 20, 0});
+        QVERIFY(m_pty->write("last bytes"));
+        QVERIFY(waitReadable(m_pty->devicePath()));
+        input.collect();
+        QCOMPARE(in.taken, QByteArray("last bytes"));
+        QVERIFY(in.final);
+
+        // Clearing the consumer drops what waits for it.
+        QVERIFY(m_pty->write("dropped"));
+        QTRY_COMPARE(input.waiting(), qint64(7));
+        input.clearConsumer();
+        QCOMPARE(input.waiting(), qint64(0));
     }
 
-    void closeDiscardsQueuedOutput()
+    void portEndOffersInputAndDropsOutput_data()
     {
-        m_port->setRThreshold(0);
+        QTest::addColumn<bool>("farEndCloses");
+        QTest::addColumn<bool>("sending");
+        QTest::newRow("far end closed, idle") << true << false;
+        QTest::newRow("far end closed, sending") << true << true;
+        QTest::newRow("closed while sending") << false << true;
+    }
+    void portEndOffersInputAndDropsOutput()
+    {
+        QFETCH(bool, farEndCloses);
+        QFETCH(bool, sending);
         QVERIFY(openOnPty());
-        QSignalSpy drained(m_port.get(), &SerialPort::outputDrained);
+        // What arrived and was not offered yet reaches the consumer as the port ends.
+        Recorder in;
+        m_port->input().setConsumer(in.consumer(), {1 << 20, 0});
         QSignalSpy lost(m_port.get(), &SerialPort::deviceLost);
-
+        QSignalSpy drained(&m_port->output(), &SerialOutput::drained);
         QVERIFY(m_pty->write("unread"));
-        QTRY_COMPARE(m_port->InBufferCount(), qint64(6));
+        QTRY_COMPARE(m_port->input().waiting(), qint64(6));
         const QByteArray data = pattern(1024 * 1024);
-        QVERIFY(m_port->Output(data));
-        QTRY_VERIFY(m_port->OutBufferCount() < data.size());
-        QVERIFY(m_port->setPortOpen(false));
+        if (sending) {
+            QVERIFY(m_port->output().write(data));
+            QTRY_VERIFY(m_port->output().written() > 0);
+        }
 
-        QVERIFY(!m_port->Output("x"));
-        QCOMPARE(m_port->OutBufferCount(), qint64(-1));
-        QCOMPARE(m_port->InBufferCount(), qint64(-1));
-        QVERIFY(m_port->Input().isEmpty());
+        if (farEndCloses) {
+            m_pty->closeMaster();
+            QTRY_COMPARE(lost.count(), 1);
+            const QString reason = lost.first().first().toString();
+            QVERIFY2(reason.contains(m_port->describe()), qPrintable(reason));
+            // A hang-up is not worded with the errno an earlier call left behind.
+            QVERIFY2(!reason.contains(QString::fromLocal8Bit(::strerror(ENOTTY))),
+                     qPrintable(reason));
+        } else {
+            QVERIFY(m_port->setPortOpen(false));
+        }
+        QVERIFY(!m_port->PortOpen());
+        QCOMPARE(in.taken, QByteArray("unread"));
+        QVERIFY(in.final);
+        QCOMPARE(m_port->input().waiting(), qint64(0));
+        QVERIFY(!m_port->output().write("x"));
 
-        QByteArray arrived = m_pty->collectFor(200);
+        QByteArray arrived = m_pty->collectFor(300);
         // Opening again must not send what the close gave up.
-        QVERIFY(openOnPty());
-        arrived += m_pty->collectFor(200);
+        if (!farEndCloses) {
+            QVERIFY(openOnPty());
+            arrived += m_pty->collectFor(200);
+        }
         QVERIFY(arrived.size() < data.size());
         QCOMPARE(arrived, data.left(arrived.size()));
+        QCOMPARE(lost.count(), farEndCloses ? 1 : 0);
         QCOMPARE(drained.count(), 0);
-        QCOMPARE(lost.count(), 0);
+        QCOMPARE(in.taken, QByteArray("unread"));
     }
 };
 

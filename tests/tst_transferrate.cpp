@@ -1,6 +1,8 @@
 // The moving-window rate of a transfer and the words the program reports it in, with synthetic
 // times.
+#include "platform/sha256.h"
 #include "transfer/transferrate.h"
+#include "transfer/transferreport.h"
 #include "transfer/transfertext.h"
 
 #include <QTest>
@@ -83,14 +85,33 @@ private slots:
         QTest::newRow("seconds") << duration(42) << "42 s";
         QTest::newRow("minutes") << duration(65) << "1:05";
         QTest::newRow("hours") << duration(3723) << "1:02:03";
-        QTest::newRow("sending") << sending(2048, 75) << "Sending at 2.00 KiB/s, 1:15 left";
-        QTest::newRow("receiving")
-            << receiving(100, 2) << "Receiving at 100 B/s, last byte 2 s ago";
-        QTest::newRow("summary")
-            << summary(Direction::Sent, 10240, 2000, "ab12")
-            << "Sent 10240 bytes in 2.0 s, 5.00 KiB/s on average\nSHA-256 ab12";
-        QTest::newRow("long reception") << summary(Direction::Received, 0, 61'000, "e3b0")
-                                        << "Received 0 bytes in 1:01\nSHA-256 e3b0";
+        // The status and the summary, from a transfer's report on a clock of the test's own.
+        qint64 now = 0;
+        const QString empty = QString::fromLatin1(Sha256().hex());
+        TransferReport send([&now] { return now; });
+        send.begin(TransferReport::Direction::Send, 2048 * 76);
+        now = 1000;
+        send.setCount(2048);
+        QTest::newRow("sending") << status(send) << "Sending at 2.00 KiB/s, 1:15 left";
+        now = 2000;
+        send.setCount(10240);
+        send.end();
+        QTest::newRow("summary") << summary(send)
+                                 << "Sent 10240 bytes in 2.0 s, 5.00 KiB/s on average\nSHA-256 " +
+                                        empty;
+        TransferReport receive([&now] { return now; });
+        now = 0;
+        receive.begin(TransferReport::Direction::Receive, -1);
+        QTest::newRow("waiting") << status(receive) << "Receiving: waiting for the first byte";
+        now = 1000;
+        receive.setCount(200);
+        now = 3000;
+        QTest::newRow("receiving") << status(receive) << "Receiving at 100 B/s, last byte 2 s ago";
+        now = 62'000;
+        receive.setCount(201);
+        receive.end();
+        QTest::newRow("long reception")
+            << summary(receive) << "Received 201 bytes in 1:01, 3 B/s on average\nSHA-256 " + empty;
     }
 
     void texts()

@@ -2,10 +2,10 @@
 #include "cli/portlisting.h"
 #include "cli/transfercommand.h"
 #include "main_window/form1.h"
-#include "main_window/shownprobe.h"
-#include "platform/commsettings.h"
 #include "main_window/qtfiledialog.h"
 #include "main_window/qtmessageservice.h"
+#include "main_window/shownprobe.h"
+#include "platform/commsettings.h"
 #include "platform/settingsstore.h"
 #include "platform/signalwatcher.h"
 

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "platform/sha256.h"
 #include "transfer/filereceiver.h"
 #include "transfer/streamoutput.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -33,6 +31,13 @@ public:
         std::optional<qint64> maxBytes;  // the file's size at which it ends
         std::optional<qint64> timeoutMs; // the wait for the first byte that gives up
     };
+    enum class State
+    {
+        Idle,
+        Receiving,
+        PassingOn, // the reception ended; standard output's reader takes what is queued
+        Done,
+    };
 
     explicit CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* parent = nullptr);
 
@@ -49,42 +54,32 @@ signals:
 
 private:
     bool openTarget(const QString& path, bool force, ReceiveTarget* target, QString* error);
-    // Adds bytes that reached the file to the checksum and notes when the last came.
-    void onStored(QByteArrayView bytes);
-    void onFailed(const QString& message);
     void onTimeout();
-    // Ends the reception when a limit is reached.
-    void check();
-    void endSoon(const QString& why);
-    void end(const QString& why, bool bySignal);
+    // Ends the reception once the line was quiet for --idle.
+    void checkIdle();
+    // Every way the reception ends comes here.
+    void onEnded(const FileReceiver::Outcome& outcome);
     // Standard output's reader took more after the end, or failed.
     void onOutputTookMore();
     void stopPassingOn(const QString& why);
-    // Gives standard output's reader its time to take what is queued, then concludes.
-    void passOnThenConclude(bool bySignal);
-    void conclude();
-    // The bytes received and kept (not past --max-bytes).
-    qint64 kept() const;
-    QString summary() const;
+    void conclude(const QString& summary);
 
     SerialPort& m_port;
     ProgressPrinter& m_progress;
     // Outlives the receiver's target, to pass on what is queued after the end.
     StreamOutput m_output;
     FileReceiver m_receiver;
+    State m_state = State::Idle;
     QString m_name;
     bool m_toStandardOutput = false;
     Limits m_limits;
-    Sha256 m_hash;
-    QElapsedTimer m_sinceFirstByte;
-    qint64 m_lastByteMs = 0;
-    QTimer m_checkTimer;
+    QTimer m_idleTimer;
     QTimer m_timeoutTimer;
-    bool m_endQueued = false;
-    // After the end, while standard output's reader takes the rest.
-    bool m_passingOn = false;
+    // Why the reception is being ended, for the summary.
+    QString m_endWhy;
+    // After a stop signal the reader's second counts from the end, not from what it last took.
     bool m_endedBySignal = false;
     QTimer m_passOnTimer;
-    QString m_ending;
+    QString m_summary;
     int m_exitCode = 0;
 };

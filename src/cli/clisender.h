@@ -1,9 +1,7 @@
 #pragma once
 
-#include "platform/sha256.h"
 #include "transfer/filesender.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -11,7 +9,7 @@ class ProgressPrinter;
 class SerialPort;
 
 // `marlune send`: sends one file (or standard input, for "-") through the same FileSender as the
-// window, and reports progress, the end and a checksum of what went out.
+// window, and shows its report: progress, then the summary with a checksum of what went out.
 class CliSender : public QObject
 {
     Q_OBJECT
@@ -32,12 +30,9 @@ signals:
     void done(int exitCode);
 
 private:
-    void onFinished();
-    void fail(const QString& message);
+    void onEnded(const FileSender::Outcome& outcome);
 
     SerialPort& m_port;
     ProgressPrinter& m_progress;
     FileSender m_sender;
-    Sha256 m_hash;
-    QElapsedTimer m_clock;
 };

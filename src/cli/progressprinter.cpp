@@ -1,5 +1,6 @@
 #include "cli/progressprinter.h"
 
+#include "transfer/transferreport.h"
 #include "transfer/transfertext.h"
 
 #include <QCoreApplication>
@@ -42,24 +43,13 @@ void ProgressPrinter::showWaiting(const QString& text)
     m_liveLineShown = true;
 }
 
-void ProgressPrinter::start(qint64 total, const QString& verb)
+void ProgressPrinter::start(const TransferReport& report, const QString& verb)
 {
-    m_total = total;
+    m_report = &report;
     m_verb = verb;
-    m_done = 0;
     m_printedDone = 0;
-    m_lastChangeMs = 0;
     m_waitingText.clear();
-    m_clock.start();
     m_timer.start();
-}
-
-void ProgressPrinter::update(qint64 done)
-{
-    if (done == m_done)
-        return;
-    m_done = done;
-    m_lastChangeMs = m_clock.elapsed();
 }
 
 void ProgressPrinter::tick()
@@ -67,41 +57,39 @@ void ProgressPrinter::tick()
     if (m_style == Style::Live) {
         write(QLatin1Char('\r') + statusText(true).left(liveWidth) + clearToEnd);
         m_liveLineShown = true;
-    } else if (m_done != m_printedDone) {
+    } else if (m_report && m_report->count() != m_printedDone) {
         // A line that only repeats the last one tells a log reader nothing.
         write(statusText(false) + QLatin1Char('\n'));
-        m_printedDone = m_done;
+        m_printedDone = m_report->count();
     }
 }
 
 QString ProgressPrinter::statusText(bool live) const
 {
-    // The rate over the time bytes moved: a quiet line after the last byte does not lower it.
-    const qint64 ms = m_lastChangeMs;
-    const QString rate = formatRate(m_done, ms);
-    QString timeLeft;
-    // The time left from the whole time so far, so that it grows while the line stalls.
-    const qint64 elapsed = m_clock.isValid() ? m_clock.elapsed() : 0;
-    if (m_total > 0 && m_done > 0 && elapsed > 0 && m_done < m_total) {
-        const double secondsLeft =
-            double(m_total - m_done) * double(elapsed) / double(m_done) / 1000;
-        timeLeft = TransferText::duration(qint64(secondsLeft + 0.5));
-    }
+    if (!m_report)
+        return QString();
+    const qint64 done = m_report->count();
+    const qint64 total = m_report->length();
+    const std::optional<double> bytesPerSecond = m_report->recentRate();
+    const QString rate = bytesPerSecond ? TransferText::rate(*bytesPerSecond) : QString();
+    const std::optional<qint64> secondsLeft = m_report->secondsLeft();
+    const QString timeLeft =
+        secondsLeft && done < total ? TransferText::duration(*secondsLeft) : QString();
     const int percent =
-        m_total > 0 ? int(std::min<qint64>(100, m_done * 100 / m_total)) : (m_total == 0 ? 100 : 0);
+        total > 0 ? int(std::min<qint64>(100, done * 100 / total)) : (total == 0 ? 100 : 0);
 
     if (live) {
         QString line;
-        if (m_total >= 0) {
-            const int filled = m_total > 0 ? int(m_done * barWidth / m_total) : barWidth;
+        if (total >= 0) {
+            const int filled = total > 0 ? int(done * barWidth / total) : barWidth;
             line = QStringLiteral("[%1%2] %3% ")
                        .arg(QString(filled, QLatin1Char('#')),
                             QString(barWidth - filled, QLatin1Char('.')))
                        .arg(percent, 3);
-            line += QStringLiteral("%1 / %2").arg(TransferText::bytes(m_done),
-                                                  TransferText::bytes(m_total));
+            line += QStringLiteral("%1 / %2").arg(TransferText::bytes(done),
+                                                  TransferText::bytes(total));
         } else {
-            line = tr("%1 %2").arg(TransferText::bytes(m_done), m_verb);
+            line = tr("%1 %2").arg(TransferText::bytes(done), m_verb);
         }
         if (!rate.isEmpty())
             line += QStringLiteral("  ") + rate;
@@ -110,10 +98,9 @@ QString ProgressPrinter::statusText(bool live) const
         return line;
     }
 
-    QString line =
-        m_total >= 0
-            ? tr("%1 %2 of %3 bytes (%4%)").arg(m_verb).arg(m_done).arg(m_total).arg(percent)
-            : tr("%1 %2 bytes").arg(m_verb).arg(m_done);
+    QString line = total >= 0
+                       ? tr("%1 %2 of %3 bytes (%4%)").arg(m_verb).arg(done).arg(total).arg(percent)
+                       : tr("%1 %2 bytes").arg(m_verb).arg(done);
     if (!rate.isEmpty())
         line += QStringLiteral(", ") + rate;
     if (!timeLeft.isEmpty())
@@ -133,6 +120,7 @@ void ProgressPrinter::message(const QString& text)
 void ProgressPrinter::finish(const QString& summary)
 {
     m_timer.stop();
+    m_report = nullptr;
     m_waitingText.clear();
     clearLiveLine();
     write(summary + QLatin1Char('\n'));
@@ -165,9 +153,4 @@ QString ProgressPrinter::oneLine(const QString& text)
 void ProgressPrinter::error(const QString& text)
 {
     message(QStringLiteral("marlune: ") + oneLine(text));
-}
-
-QString ProgressPrinter::formatRate(qint64 bytes, qint64 ms)
-{
-    return ms > 0 && bytes > 0 ? TransferText::rate(double(bytes) * 1000 / double(ms)) : QString();
 }

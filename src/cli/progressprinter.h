@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 class QIODevice;
+class TransferReport;
 
-// Shows how a transfer goes, on standard error in the program. On a terminal one line is
-// redrawn in place at most ten times a second (bytes, percent and a bar when the total is
-// known, rate, time left); elsewhere a plain line every two seconds, so a short transfer writes
-// only its summary. Nothing is held per byte: memory stays the same whatever the size.
+// Shows how a transfer goes, laid out from the transfer's own report, on standard error in the
+// program. On a terminal one line is redrawn in place ten times a second (bytes, percent and a
+// bar when the total is known, rate, time left); elsewhere a plain line every two seconds, so a
+// short transfer writes only its summary. Nothing is held per byte: memory stays the same
+// whatever the size.
 class ProgressPrinter : public QObject
 {
     Q_OBJECT
@@ -29,10 +30,9 @@ public:
 
     // Shown until `start` on a terminal, such as "waiting for the first byte"; nothing elsewhere.
     void showWaiting(const QString& text);
-    // The transfer begins now. `total` is -1 when the size is not known in advance; `verb`
-    // names what happens to the bytes, such as "sent".
-    void start(qint64 total, const QString& verb);
-    void update(qint64 done);
+    // Follows `report` (which outlives the display) until `finish`; `verb` names what happens to
+    // the bytes, such as "sent".
+    void start(const TransferReport& report, const QString& verb);
     // A line of its own, such as an error, without garbling the live line.
     void message(const QString& text);
     // A failure, as "marlune: " and the message on one line.
@@ -43,8 +43,6 @@ public:
     // Messages may span lines; a script's log wants one line per event. Each line ends as a
     // sentence: "failed: No space left on device. The reception was stopped".
     static QString oneLine(const QString& text);
-    // "1.2 MiB/s"; empty when too little time passed to tell.
-    static QString formatRate(qint64 bytes, qint64 ms);
 
 private:
     void tick();
@@ -55,10 +53,7 @@ private:
     QIODevice& m_out;
     Style m_style;
     QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_total = -1;
-    qint64 m_done = 0;
-    qint64 m_lastChangeMs = 0;
+    const TransferReport* m_report = nullptr;
     qint64 m_printedDone = 0;
     QString m_verb;
     bool m_liveLineShown = false;

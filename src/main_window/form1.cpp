@@ -7,6 +7,7 @@
 #include "platform/messageservice.h"
 #include "transfer/receivetarget.h"
 #include "transfer/textpreview.h"
+#include "transfer/transfertext.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -54,7 +55,9 @@ Form1::~Form1()
 {
     // Nothing may touch the port or a file once the window is going away: a send cut short here
     // must not go on from the system's queue after the program ends. A reception's file keeps
-    // what was written.
+    // what was written. Nothing is shown of either any more.
+    m_sender.disconnect(this);
+    m_receiver.disconnect(this);
     m_sender.cancel();
 }
 
@@ -74,15 +77,10 @@ void Form1::connectControls()
     connect(m_ui.mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(m_ui.mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
 
-    connect(&m_sender, &FileSender::progress, &m_feedback, &TransferFeedback::sent);
-    connect(&m_sender, &FileSender::progress, this, &Form1::onSendProgress);
-    connect(&m_sender, &FileSender::finished, &m_feedback, &TransferFeedback::sendFinished);
-    connect(&m_sender, &FileSender::finished, this, &Form1::endSend);
-    connect(&m_sender, &FileSender::failed, &m_feedback, &TransferFeedback::sendFailed);
-    connect(&m_sender, &FileSender::failed, this, &Form1::onSendFailed);
-    connect(&m_receiver, &FileReceiver::stored, &m_feedback, &TransferFeedback::stored);
+    connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
+    connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
-    connect(&m_receiver, &FileReceiver::failed, this, &Form1::onReceiveFailed);
+    connect(&m_receiver, &FileReceiver::ended, this, &Form1::onReceiveEnded);
 }
 
 void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int> portForRun)
@@ -183,7 +181,8 @@ void Form1::sendFile(const QString& path)
     const qint64 length = m_sender.length();
     m_ui.Label5->setText(tr("Sum:") + signReserving(length));
     setProgressRange(length);
-    m_feedback.sendStarted(length);
+    onSendProgress();
+    m_feedback.started(m_sender.report());
     m_ui.Command1->setEnabled(false);
     m_ui.Command2->show();
     m_ui.Frame1->setEnabled(false);
@@ -206,9 +205,7 @@ void Form1::showSending(const QString& path)
 void Form1::Command2_Click()
 {
     // A cancel silences the line at once: what is still queued is thrown away.
-    const FileSender::Sent sent = m_sender.cancel();
-    m_feedback.sendCancelled(sent.bytes, sent.exact);
-    endSend();
+    m_sender.cancel();
 }
 
 void Form1::endSend()
@@ -233,16 +230,33 @@ void Form1::setProgressRange(qint64 length)
     m_ui.ProgressBar->setRange(0, static_cast<int>(length >> m_progressShift));
 }
 
-void Form1::onSendProgress(qint64 sent)
+void Form1::onSendProgress()
 {
+    // The bytes that have left the line, as the port tells them.
+    const qint64 sent = m_sender.report().count();
     m_ui.Label4->setText(signReserving(sent));
     m_ui.ProgressBar->setValue(static_cast<int>(sent >> m_progressShift));
 }
 
-void Form1::onSendFailed(const QString& message)
+void Form1::onSendEnded(const FileSender::Outcome& outcome)
 {
+    switch (outcome.ending) {
+    case FileSender::Ending::Finished:
+        m_feedback.ended(TransferText::summary(m_sender.report()));
+        break;
+    case FileSender::Ending::Cancelled:
+        m_feedback.ended(outcome.message);
+        break;
+    case FileSender::Ending::SourceFailed:
+    case FileSender::Ending::DeviceLost:
+        // The message says everything; the status says nothing of a send cut short.
+        m_feedback.ended(QString());
+        break;
+    }
     endSend();
-    showError(message);
+    if (outcome.ending != FileSender::Ending::Finished &&
+        outcome.ending != FileSender::Ending::Cancelled)
+        showError(outcome.message);
 }
 
 void Form1::Command3_Click()
@@ -266,9 +280,13 @@ void Form1::Command3_Click()
         !m_messages.askOkCancel(this, tr("OverFile"), tr("OverFile:") + path + QLatin1Char('?')))
         return; // the file is closed as it was
     if (!m_receiver.start(std::move(target), &error)) {
+        // A reception that was running has handed over its file already.
+        if (!m_receiver.isReceiving())
+            showReceiveIdle();
         showError(error);
         return;
     }
+    m_feedback.started(m_receiver.report());
 
     m_ui.Label3->setText(path);
     m_ui.Command3->setEnabled(false);
@@ -280,17 +298,16 @@ void Form1::Command3_Click()
     m_ui.Label7->show();
     m_ui.ProgressBar->hide();
     m_receiveView.cancel();
-    m_ui.Label7->setText(QString::number(m_receiver.receivedCount()));
+    m_ui.Label7->setText(QString::number(m_receiver.report().count()));
     m_data.showMessage(waitingText);
-    m_feedback.receiveStarted();
 }
 
 void Form1::refreshReceiveView()
 {
-    m_ui.Label7->setText(QString::number(m_receiver.receivedCount()));
+    const qint64 count = m_receiver.report().count();
+    m_ui.Label7->setText(QString::number(count));
     const QByteArray block = m_receiver.lastBlock();
-    m_data.show(TextPreview::fromBytes(block, m_receiver.receivedCount() - block.size(),
-                                       m_receiver.isReceiving()));
+    m_data.show(TextPreview::fromBytes(block, count - block.size(), m_receiver.isReceiving()));
 }
 
 void Form1::Command4_Click()
@@ -298,22 +315,10 @@ void Form1::Command4_Click()
     if (m_receiver.isReceiving()) {
         // The file that was really received into, whatever the dialog shows by now.
         const QString path = m_receiver.path();
-        finishReception();
+        m_receiver.stop();
         loadFileIntoView(path);
     }
     showReceiveIdle();
-}
-
-void Form1::finishReception()
-{
-    if (!m_receiver.isReceiving())
-        return;
-    QString error;
-    const bool ok = m_receiver.finish(&error);
-    m_receiveView.flush();
-    m_feedback.receiveEnded();
-    if (!ok)
-        showError(error);
 }
 
 void Form1::showReceiveIdle()
@@ -327,12 +332,17 @@ void Form1::showReceiveIdle()
     m_ui.Command1->setEnabled(true);
 }
 
-void Form1::onReceiveFailed(const QString& message)
+void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
 {
     m_receiveView.flush();
-    m_feedback.receiveEnded();
+    // However the reception ended, the file holds what was stored.
+    m_feedback.ended(TransferText::summary(m_receiver.report()));
+    // A new reception took over: it arranges the window itself.
+    if (outcome.ending == FileReceiver::Ending::HandedOver)
+        return;
     showReceiveIdle();
-    showError(message);
+    if (!outcome.ok())
+        showError(outcome.message);
 }
 
 void Form1::showError(const QString& text)
@@ -370,6 +380,6 @@ void Form1::mnuExit_Click()
     // reception keeps every byte that arrived, including what still waits in the port.
     if (m_sender.isRunning())
         Command2_Click();
-    finishReception();
+    m_receiver.stop();
     QCoreApplication::exit(0);
 }

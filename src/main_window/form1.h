@@ -5,10 +5,10 @@
 #include "main_window/filedroptarget.h"
 #include "main_window/form1ui.h"
 #include "main_window/optiongrouptabstop.h"
+#include "main_window/qthelpviewer.h"
 #include "main_window/refreshthrottle.h"
 #include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
-#include "main_window/qthelpviewer.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"
@@ -72,13 +72,12 @@ private:
     void showSending(const QString& path);
     // The idle arrangement after a send, however it ended.
     void endSend();
-    void onSendProgress(qint64 sent);
-    void onSendFailed(const QString& message);
+    void onSendProgress();
+    void onSendEnded(const FileSender::Outcome& outcome);
 
-    // Ends a running reception, keeping every byte, and reports a failure; the Stop button,
-    // the window's close and Exit all end it this way.
-    void finishReception();
-    void onReceiveFailed(const QString& message);
+    // However a reception ends (the Stop button, the window's close, Exit, a failure), the file
+    // keeps every byte and the window shows how it went.
+    void onReceiveEnded(const FileReceiver::Outcome& outcome);
     void refreshReceiveView();
     // Clears a view still waiting for data and gives the controls back.
     void showReceiveIdle();
@@ -99,8 +98,9 @@ private:
     SettingsStore m_store{CommSettings::application};
 
     SerialPort MSComm1;
-    FileSender m_sender{MSComm1};
-    FileReceiver m_receiver{MSComm1};
+    // Children, so that tools and tests find them.
+    FileSender m_sender{MSComm1, this};
+    FileReceiver m_receiver{MSComm1, this};
     // Received data is shown at a bounded rate, so a fast line never stalls the window.
     RefreshThrottle m_receiveView;
     DataView m_data{*m_ui.text1};

@@ -1,25 +1,35 @@
 #include "transfer/filereceiver.h"
 
 #include "platform/serialport.h"
+#include "transfer/transfertext.h"
 
 #include <algorithm>
 
 FileReceiver::FileReceiver(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
-    connect(&m_port, &SerialPort::OnComm, this, &FileReceiver::onComm);
-    connect(&m_port, &SerialPort::deviceLost, this, &FileReceiver::onDeviceLost);
+    connect(&m_port, &SerialPort::deviceLost, this, [this](const QString& reason) {
+        if (isReceiving())
+            end(Ending::DeviceLost, reason);
+    });
 }
 
 FileReceiver::~FileReceiver()
 {
-    // What was stored stays; the file is closed with it.
-    if (isReceiving())
-        m_port.setPortOpen(false);
+    if (isReceiving()) {
+        // What arrived is stored and the file closed; nobody is left to hear of it.
+        blockSignals(true);
+        stop();
+    }
 }
 
-bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, Claim claim)
+bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, Claim claim,
+                         std::optional<qint64> limit)
 {
+    // The reception running keeps the port: it ends with every byte that arrived in its file,
+    // and the new one goes on from there.
     const bool handingOver = isReceiving() && m_port.PortOpen();
+    if (isReceiving())
+        end(handingOver ? Ending::HandedOver : Ending::Stopped);
     if (!handingOver && !m_port.setPortOpen(true, error)) {
         target->giveBack();
         return false;
@@ -27,15 +37,18 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, 
     // The old content goes only now that the reception can really start.
     if (claim == Claim::AtStart && !target->claim(error)) {
         target->giveBack();
-        if (!handingOver)
-            m_port.setPortOpen(false);
+        m_port.setPortOpen(false);
         return false;
     }
-    if (handingOver)
-        closeTarget();
     m_target = std::move(target);
     m_name = m_target->displayName();
     m_claimed = claim == Claim::AtStart;
+    m_limit = limit;
+    m_written = m_notKept = 0;
+    m_limitEndQueued = false;
+    m_lastWriteFailure.clear();
+    m_lastBlock.clear();
+    m_state = State::Waiting;
     // Queued: either may come while the target's own signal is still being delivered, and
     // either may end the reception, which deletes the target.
     const ReceiveTarget* current = m_target.get();
@@ -43,174 +56,174 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, 
         current, &ReceiveTarget::tookMore, this,
         [this, current] {
             if (m_target.get() == current)
-                takeFromPort();
+                m_port.input().offer();
         },
         Qt::QueuedConnection);
     connect(
         current, &ReceiveTarget::broken, this,
         [this, current](const QString& why) {
             if (m_target.get() == current)
-                stopOnWriteFailure(why);
+                end(Ending::WriteFailed, why);
         },
         Qt::QueuedConnection);
-    m_receivedCount = 0;
-    m_lastBlock.clear();
-    m_port.setRThreshold(blockSize);
-    m_port.setReceiveTimeout(tailWaitMs);
+    m_report.begin(TransferReport::Direction::Receive, -1);
+    m_port.input().setConsumer(
+        [this](QByteArrayView bytes, bool final) { return take(bytes, final); },
+        {writeBatch, tailWaitMs});
     return true;
 }
 
-void FileReceiver::onComm()
+qint64 FileReceiver::take(QByteArrayView bytes, bool final)
 {
-    // Bytes that come while no reception runs (during a send) are the sender's to throw away.
-    if (isReceiving())
-        takeFromPort();
-}
-
-void FileReceiver::takeFromPort()
-{
-    // A fast line is written in large batches that end on a 256 KiB boundary of the file: few
-    // writes, each of whole pages (writes of a few KiB, or ending inside a page, cost the system
-    // far more; measured here, they halved the pace of a fast reception).
-    // What has waited long enough goes whatever its size (a slow line, the end of a transfer).
-    const QByteArrayView waiting = m_port.waitingInput();
-    const bool aged = m_port.inputAgeMs() >= tailWaitMs;
-    const qint64 upTo = std::min<qint64>(waiting.size(), maxBatch);
-    qint64 take = (m_receivedCount + upTo) / writeBatch * writeBatch - m_receivedCount;
-    if (aged && waiting.size() <= maxBatch)
-        take = waiting.size();
-    if (take <= 0)
-        return;
-    // What finds no room waits in the port until the target's `tookMore`.
-    const qint64 room = m_target->room();
-    if (take > room) {
-        take = room / blockSize * blockSize;
-        if (take == 0)
-            return;
+    if (!isReceiving())
+        return bytes.size();
+    // What finds no room waits in the port until the target's `tookMore`; what goes with the
+    // port is written all the same.
+    qint64 count = bytes.size();
+    if (!final) {
+        const qint64 room = m_target->room();
+        if (count > room)
+            count = room / blockSize * blockSize;
+        // The line's bytes waiting for room count for the limit all the same: a reader that
+        // stalled must not hold the reception past it.
+        if (count < bytes.size() && m_limit && m_written + m_port.input().waiting() >= *m_limit)
+            endAtLimit();
     }
-    // Written straight from the port's buffer, then taken from it.
+    if (count == 0)
+        return 0;
     QString error;
-    const bool written = store(waiting.first(take), &error);
-    m_port.dropInput(take);
-    if (!written)
-        stopOnWriteFailure(error);
-}
-
-void FileReceiver::stopOnWriteFailure(const QString& why)
-{
-    const qint64 saved = savedCount();
-    closeTarget();
-    m_port.setPortOpen(false);
-    emit failed(tr("Writing to %1 failed: %2\nThe reception was stopped; %3 bytes were saved.")
-                    .arg(m_name, why)
-                    .arg(saved));
+    if (!store(bytes.first(count), &error)) {
+        // An end under way, or the loss that closes the port, reports it.
+        if (m_ending || !m_port.PortOpen())
+            m_lastWriteFailure = error;
+        else
+            end(Ending::WriteFailed, error);
+    }
+    return count;
 }
 
 bool FileReceiver::store(QByteArrayView bytes, QString* error)
 {
     if (bytes.isEmpty())
         return true;
-    // A reception that may still give its target back empties it only now.
+    // A reception that may still leave its target as it was found empties it only now.
     if (!m_claimed) {
         if (!m_target->claim(error))
             return false;
         m_claimed = true;
     }
+    m_state = State::Receiving;
+    const qint64 keep =
+        m_limit ? std::clamp<qint64>(*m_limit - m_written, 0, bytes.size()) : bytes.size();
+    // Past the limit the bytes are taken off the line all the same, and counted as not kept.
+    m_notKept += bytes.size() - keep;
+    if (m_limit && m_written + keep >= *m_limit)
+        endAtLimit();
+    if (keep == 0)
+        return true;
     qint64 written = 0;
-    const bool ok = m_target->write(bytes, &written, error);
+    const bool ok = m_target->write(bytes.first(keep), &written, error);
     if (written > 0) {
-        // The count says what reached the file; the block is the last 512 bytes of it, which a
-        // tail written on its own may have split.
-        m_receivedCount += written;
+        // The block is the last 512 bytes of the file, which a tail written on its own may have
+        // split.
+        m_written += written;
         const QByteArrayView reached = bytes.first(written);
         if (written >= blockSize)
             m_lastBlock = reached.last(blockSize).toByteArray();
         else
             m_lastBlock = (m_lastBlock + reached.toByteArray()).right(blockSize);
+        m_report.hash(reached);
+        m_report.setCount(m_written);
         emit stored(reached);
     }
     return ok;
 }
 
-bool FileReceiver::finish(QString* error)
+void FileReceiver::endAtLimit()
 {
-    if (!isReceiving())
-        return true;
-    m_port.fetchPending();
-    // Written straight from the port's buffer; the close empties it. When the device went away
-    // while the last bytes were collected, they are kept all the same.
-    const QByteArray lost = m_port.PortOpen() ? QByteArray() : m_port.takeUnreadAfterLoss();
-    const QByteArrayView rest = m_port.PortOpen() ? m_port.waitingInput() : QByteArrayView(lost);
-    QString why;
-    // Nothing came: the target is emptied all the same, as the reception's end says it holds.
-    const bool written = (rest.isEmpty() && !m_claimed) ? m_target->claim(&why) : store(rest, &why);
-    const qint64 saved = savedCount();
-    const bool linked = closeTarget();
-    m_port.setPortOpen(false);
-    if (!written) {
-        *error = tr("Writing the last bytes to %1 failed: %2\n%3 bytes were saved.")
-                     .arg(m_name, why)
-                     .arg(saved);
-    } else if (!linked) {
-        *error = lostFileMessage();
-    }
-    return written && linked;
+    // Not from inside the port's offer: the end closes what the offer works with.
+    if (m_limitEndQueued)
+        return;
+    m_limitEndQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_limitEndQueued && isReceiving())
+                end(Ending::LimitReached);
+        },
+        Qt::QueuedConnection);
+}
+
+void FileReceiver::stop()
+{
+    if (isReceiving())
+        end(Ending::Stopped);
 }
 
 bool FileReceiver::giveBack()
 {
-    if (!isReceiving() || m_claimed)
+    if (m_state != State::Waiting || m_claimed)
         return false;
-    m_port.fetchPending();
-    // Bytes waiting, or a device lost while they were collected (its loss stores them).
-    if (m_port.InBufferCount() != 0)
+    // Bytes that arrived a moment ago and still wait in the port count as a first byte.
+    m_port.input().collect();
+    if (m_state != State::Waiting)
         return false;
-    m_target->giveBack();
-    closeTarget();
-    m_port.setPortOpen(false);
+    end(Ending::GivenBack);
     return true;
 }
 
-void FileReceiver::onDeviceLost(const QString& reason)
+void FileReceiver::end(Ending ending, const QString& why)
 {
     if (!isReceiving())
         return;
-    const QByteArray unread = m_port.takeUnreadAfterLoss();
+    // What still waits in the port goes to the file first, unless the file takes no more (or
+    // the loss of the device already offered it).
+    m_ending = true;
+    if (ending != Ending::WriteFailed && ending != Ending::DeviceLost && m_port.PortOpen())
+        m_port.input().collect();
+    m_port.input().clearConsumer();
+    m_ending = false;
+    const QString failure =
+        why.isEmpty() && ending != Ending::DeviceLost ? m_lastWriteFailure : why;
+    Outcome outcome{ending, 0, m_notKept, false, {}};
     // Nothing came at all: a target not claimed yet stays as it was found.
-    const bool givenBack = unread.isEmpty() && !m_claimed;
-    if (givenBack)
+    if (!m_claimed) {
         m_target->giveBack();
-    QString error;
-    const bool written = store(unread, &error);
-    const qint64 saved = savedCount();
-    const bool linked = closeTarget();
-    QString text = tr("%1\nThe reception was stopped; %2 bytes were saved to %3.")
-                       .arg(reason)
-                       .arg(saved)
-                       .arg(m_name);
-    if (!written)
-        text += tr("\nThe last %1 bytes could not be written: %2").arg(unread.size()).arg(error);
-    if (!linked && !givenBack)
-        text += QLatin1Char('\n') + lostFileMessage();
-    emit failed(text);
+        outcome.leftAsFound = true;
+    }
+    outcome.saved = savedCount();
+    const bool linked = outcome.leftAsFound || m_target->isLinked();
+    outcome.message = failureMessage(ending, failure, linked);
+    m_state = State::Idle;
+    m_limitEndQueued = false;
+    m_target.reset();
+    if (ending != Ending::HandedOver)
+        m_port.setPortOpen(false);
+    m_report.end();
+    emit ended(outcome);
 }
 
-bool FileReceiver::closeTarget()
+QString FileReceiver::failureMessage(Ending ending, const QString& why, bool linked) const
 {
-    const bool linked = m_target->isLinked();
-    m_target.reset();
-    m_port.setReceiveTimeout(0);
-    return linked;
+    const qint64 saved = savedCount();
+    QString text;
+    if (ending == Ending::WriteFailed) {
+        text = TransferText::receiveWriteFailed(m_name, why, saved);
+    } else if (ending == Ending::DeviceLost) {
+        text = TransferText::receiveLost(why, saved, m_name);
+        if (!m_lastWriteFailure.isEmpty())
+            text += QLatin1Char('\n') + TransferText::lastBytesNotWritten(m_lastWriteFailure);
+    } else if (!why.isEmpty()) {
+        text = TransferText::lastBytesWriteFailed(m_name, why, saved);
+    }
+    if (!linked) {
+        const QString lost = TransferText::receivedFileDeleted(m_name, m_written);
+        text = text.isEmpty() ? lost : text + QLatin1Char('\n') + lost;
+    }
+    return text;
 }
 
 qint64 FileReceiver::savedCount() const
 {
-    return m_receivedCount - m_target->backlog();
-}
-
-QString FileReceiver::lostFileMessage() const
-{
-    return tr("%1 was deleted during the reception: the %2 bytes received went with it.")
-        .arg(m_name)
-        .arg(m_receivedCount);
+    return m_written - (m_target ? m_target->backlog() : 0);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/serialinput.h"
 #include "transfer/receivetarget.h"
+#include "transfer/transferreport.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -8,15 +10,16 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class SerialPort;
 
 // Stores what arrives on the port into a file (or passes it on to standard output), in arrival
-// order: in batches up to a 256 KiB boundary of the file (a fast line), and whatever waits once
-// its oldest byte has waited a twentieth of a second (a slow line, or the end of a transfer), so
-// the file always holds everything that arrived but the last moments, whatever ends the program,
-// at the price of few writes. Each write reaches the system before the handler returns. Bytes
-// that arrive while no reception runs are thrown away.
+// order. The port's input offers the bytes by the tail rule: in batches up to a 256 KiB boundary
+// of the file (a fast line), and whatever waits once its oldest byte has waited a twentieth of a
+// second (a slow line, or the end of a transfer), so the file always holds everything that
+// arrived but the last moments, whatever ends the program, at the price of few writes. Each
+// write reaches the system before the input's offer returns.
 //
 // A reception owns its file and the port from `start` to its end, closes both whichever way it
 // ends, and follows the loss of the device itself. While a target has no room (standard output
@@ -26,15 +29,11 @@ class FileReceiver : public QObject
     Q_OBJECT
 
 public:
-    // A receive block: the unit in which bytes are taken from the port, and the notification
-    // threshold.
+    // A receive block: a stream's room is taken in whole blocks, and the window shows the last.
     static constexpr int blockSize = 512;
     // Bytes waiting are written, whatever their age, once they reach the next multiple of this
     // in the file.
     static constexpr qint64 writeBatch = 256 * 1024;
-    // At most this much is taken and written at once; the port raises the next notification at
-    // once for the rest.
-    static constexpr qint64 maxBatch = 1024 * 1024;
     // How long bytes may wait in the port before they are written all the same.
     static constexpr int tailWaitMs = 50;
 
@@ -42,61 +41,96 @@ public:
     enum class Claim
     {
         AtStart,     // once the port is open
-        AtFirstByte, // when the first byte arrives, so a reception that gets none can give the
-                     // target back as it was found (`giveBack`)
+        AtFirstByte, // when the first byte arrives, so a reception that gets none leaves the
+                     // target as it was found
+    };
+    enum class State
+    {
+        Idle,
+        Waiting,   // no byte yet; a target claimed at the first byte is still as it was found
+        Receiving, // bytes are reaching the target
+    };
+    enum class Ending
+    {
+        Stopped,      // as asked: what still waited was written
+        LimitReached, // the reception's limit of bytes was stored
+        GivenBack,    // nothing came and the target was left as it was found
+        HandedOver,   // a new reception took over the port
+        WriteFailed,  // the target took no more (a full disk, standard output's reader gone)
+        DeviceLost,   // the device went away; what had arrived was written
+    };
+    // How a reception ended: the bytes that reached the target, those that arrived past the
+    // limit and were not kept, whether the target was left as it was found, and the message for
+    // the user when it did not end well (empty otherwise).
+    struct Outcome
+    {
+        Ending ending = Ending::Stopped;
+        qint64 saved = 0;
+        qint64 notKept = 0;
+        bool leftAsFound = false;
+        QString message;
+        bool ok() const { return message.isEmpty(); }
     };
 
     explicit FileReceiver(SerialPort& port, QObject* parent = nullptr);
     ~FileReceiver() override;
 
-    // Receives into `target` (open, its content still in place): opens the port unless the
-    // reception running already holds it, then empties the target as `claim` says. A reception
-    // already running hands over: its file holds every byte stored so far and is closed. False,
-    // with the message for the user, when it cannot start; the target is then given back as it
-    // was found.
-    bool start(std::unique_ptr<ReceiveTarget> target, QString* error, Claim claim = Claim::AtStart);
-    // Ends the reception: what still waits in the port is written (a target not claimed yet is
-    // claimed now), then the file and the port are closed. False, with the message for the
-    // user, when the last bytes could not be written or the file was deleted meanwhile.
-    bool finish(QString* error);
-    // Ends a reception that has not claimed its target and has no byte waiting, giving the
-    // target back as it was found. False, and the reception goes on, when bytes came.
+    // Receives into `target` (open, its content still in place), keeping at most `limit` bytes:
+    // a reception already running hands over (its file holds every byte that arrived and is
+    // closed), the port is opened unless it held it, and the target is emptied as `claim` says.
+    // False, with the message for the user, when it cannot start; the target is then given back
+    // as it was found.
+    bool start(std::unique_ptr<ReceiveTarget> target, QString* error, Claim claim = Claim::AtStart,
+               std::optional<qint64> limit = std::nullopt);
+    // Ends the reception as asked: what still waits in the port is written, then the file and
+    // the port are closed. `ended` reports it before this returns.
+    void stop();
+    // Ends a reception that has had no byte, leaving a target not claimed yet as it was found.
+    // False, and the reception goes on, when bytes came.
     bool giveBack();
 
-    bool isReceiving() const { return m_target != nullptr; }
+    State state() const { return m_state; }
+    bool isReceiving() const { return m_state != State::Idle; }
     QString path() const { return m_target ? m_target->path() : QString(); }
-    // The bytes that reached the file.
-    qint64 receivedCount() const { return m_receivedCount; }
+    // The last reception's account, also once it ended.
+    const TransferReport& report() const { return m_report; }
     // The last 512 bytes stored (fewer at the start).
     QByteArray lastBlock() const { return m_lastBlock; }
 
 signals:
-    // These bytes reached the file, following those reported before; receivedCount and
+    // These bytes reached the target, following those reported before; the report and
     // lastBlock already include them. The view is valid only during the call.
     void stored(QByteArrayView bytes);
-    // The reception ended by itself (a write failed, the device went away); the file and the
-    // port are closed, and `message` says how much was saved.
-    void failed(const QString& message);
+    // The reception is over, however it ended; the file is closed, and so is the port unless a
+    // new reception took it over.
+    void ended(const FileReceiver::Outcome& outcome);
 
 private:
-    void onComm();
-    // Takes what waits in the port, as much as the target has room for.
-    void takeFromPort();
-    void onDeviceLost(const QString& reason);
-    // A write failed, now or in the background: the reception stops with what was saved.
-    void stopOnWriteFailure(const QString& why);
-    // Writes what was read from the port, counts what reached the file and reports it.
+    // Takes what the port's input offers, as much as the target has room for.
+    qint64 take(QByteArrayView bytes, bool final);
+    // Writes bytes that arrived, up to the limit; false, with the reason, when the write failed.
     bool store(QByteArrayView bytes, QString* error);
-    // Closes the file; true when it still had a name, so the bytes can be found.
-    bool closeTarget();
-    QString lostFileMessage() const;
+    void endAtLimit();
+    // Every finish, stop, failure, loss and handover ends here.
+    void end(Ending ending, const QString& why = {});
+    QString failureMessage(Ending ending, const QString& why, bool linked) const;
     // Bytes that reached the target's file or its reader.
     qint64 savedCount() const;
 
     SerialPort& m_port;
     std::unique_ptr<ReceiveTarget> m_target;
+    State m_state = State::Idle;
     QString m_name; // the target, as messages name it
     bool m_claimed = false;
-    qint64 m_receivedCount = 0;
+    std::optional<qint64> m_limit;
+    // Bytes written to the target, and bytes that came past the limit.
+    qint64 m_written = 0;
+    qint64 m_notKept = 0;
+    bool m_limitEndQueued = false;
+    // The end is collecting the last bytes: a write that fails now is reported by it.
+    bool m_ending = false;
+    // Why the last bytes could not be written, when the device went away meanwhile.
+    QString m_lastWriteFailure;
     QByteArray m_lastBlock;
+    TransferReport m_report;
 };

@@ -1,6 +1,7 @@
 #include "transfer/filesender.h"
 
 #include "platform/serialport.h"
+#include "transfer/transfertext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,22 +9,23 @@
 FileSender::FileSender(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
     m_settleTimer.setSingleShot(true);
-    connect(&m_settleTimer, &QTimer::timeout, this, [this] {
-        close();
-        emit finished();
-    });
-    connect(&m_port, &SerialPort::outputDrained, this, &FileSender::onDrained);
-    connect(&m_port, &SerialPort::deviceLost, this, &FileSender::onDeviceLost);
-    connect(&m_port, &SerialPort::OnComm, this, [this] {
-        if (m_running)
-            m_port.discardInput(); // nobody asked for these (a device echoing, say)
+    connect(&m_settleTimer, &QTimer::timeout, this, [this] { end(Ending::Finished); });
+    m_progressTimer.setInterval(progressIntervalMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, &FileSender::followLine);
+    connect(&m_port.output(), &SerialOutput::drained, this, &FileSender::onDrained);
+    connect(&m_port, &SerialPort::deviceLost, this, [this](const QString& reason) {
+        if (isRunning())
+            end(Ending::DeviceLost, reason);
     });
 }
 
 FileSender::~FileSender()
 {
-    if (m_running)
+    if (isRunning()) {
+        // Nobody is left to hear of it.
+        blockSignals(true);
         cancel();
+    }
 }
 
 FileSender::Start FileSender::start(const QString& path, QString* error)
@@ -45,65 +47,62 @@ FileSender::Start FileSender::start(std::unique_ptr<SendSource> source, QString*
         return Start::PortRefused;
     m_source = std::move(source);
     connect(m_source.get(), &SendSource::readable, this, [this] {
-        if (m_running && m_awaitingSource)
+        if (m_state == State::AwaitingSource)
             sendNextChunk();
     });
     m_sourceName = m_source->displayName();
     m_length = m_source->length();
-    m_sent = 0;
-    m_nominalChunk = std::max(1, m_port.OutBufferSize());
+    m_handed = 0;
+    m_nominalChunk = std::max(1, m_port.output().OutBufferSize());
     m_chunk = m_nominalChunk;
     m_recentBytes = m_recentSeconds = 0;
-    m_running = true;
+    // Whatever the device sends meanwhile is nobody's (a device echoing, say).
+    m_port.input().clearConsumer();
+    m_report.begin(TransferReport::Direction::Send, m_length);
+    m_progressTimer.start();
     // The first chunk goes from the event loop, so the caller finishes its own work first.
-    m_awaitingDrain = true;
+    m_state = State::Sending;
     QMetaObject::invokeMethod(this, &FileSender::onDrained, Qt::QueuedConnection);
     return Start::Started;
 }
 
-FileSender::Sent FileSender::cancel()
+void FileSender::cancel(const QString& why)
 {
-    if (!m_running)
-        return {m_sent, true};
-    // What was handed over but still waits never reaches the line once discarded.
-    const Sent sent{m_sent - std::max<qint64>(0, m_port.OutBufferCount()),
-                    m_port.outputCountKnown()};
-    m_port.discardOutput();
-    close();
-    return sent;
+    if (isRunning())
+        end(Ending::Cancelled, why);
 }
 
 void FileSender::onDrained()
 {
-    if (!m_running || !m_awaitingDrain)
+    if (m_state != State::Sending)
         return;
-    m_awaitingDrain = false;
-    if (m_sent > 0 && m_sent != length())
-        adaptChunk(m_buffer.size());
+    followLine();
+    if (m_handed > 0 && m_handed != length())
+        adaptChunk();
     sendNextChunk();
 }
 
-void FileSender::endWhenSilent()
+void FileSender::followLine()
 {
-    if (m_sent == 0) {
-        close();
-        emit finished();
-    } else {
-        // The UART may still be shifting out its last bytes; closing now would cut them.
-        m_settleTimer.start(m_port.transmitterSettleMs());
-    }
+    if (m_state == State::Idle)
+        return;
+    const qint64 before = m_report.count();
+    m_report.setCount(m_port.output().left().bytes);
+    if (m_report.count() != before)
+        emit progressed();
 }
 
-void FileSender::adaptChunk(qint64 handed)
+void FileSender::adaptChunk()
 {
-    // The rate the line really takes, over about the last half second: the system's queue
-    // takes a chunk at once now and then (it had room), and one quick chunk must not count
-    // for a fast line.
+    // The rate the line really takes, as the output tells what left it, over about the last half
+    // second: the system's queue takes a chunk at once now and then (it had room), and that must
+    // not count for a fast line.
+    const qint64 left = m_port.output().left().bytes;
     const double seconds = std::max<qint64>(1, m_chunkClock.nsecsElapsed()) / 1e9;
     const double keep = std::exp(-seconds / 0.5);
-    m_recentBytes = m_recentBytes * keep + double(handed);
+    m_recentBytes = m_recentBytes * keep + double(left - m_leftAtChunk);
     m_recentSeconds = m_recentSeconds * keep + seconds;
-    if (handed < m_chunk)
+    if (m_buffer.size() < m_chunk)
         return;
     // What the line takes in a quarter second, at most twice the last chunk at a time, and never
     // below what the nominal speed asks for (a line that drains as nominal stays there).
@@ -114,65 +113,84 @@ void FileSender::adaptChunk(qint64 handed)
 
 void FileSender::sendNextChunk()
 {
-    m_awaitingSource = false;
-    const qint64 wanted = length() < 0 ? m_chunk : std::min(m_chunk, length() - m_sent);
-    if (wanted == 0) {
-        endWhenSilent();
+    m_state = State::Sending;
+    const qint64 wanted = length() < 0 ? m_chunk : std::min(m_chunk, length() - m_handed);
+    const qint64 got = [&]() -> qint64 {
+        if (wanted == 0)
+            return 0;
+        // The port shares the buffer until it drained; reading into it afterwards copies
+        // nothing.
+        m_buffer.resize(static_cast<qsizetype>(wanted));
+        QString error;
+        const qint64 read = m_source->read(m_buffer.data(), wanted, m_handed, &error);
+        if (read < 0)
+            end(Ending::SourceFailed, error);
+        return read;
+    }();
+    if (got < 0)
         return;
-    }
-    // The port shares the buffer until it drained; reading into it afterwards copies nothing.
-    m_buffer.resize(static_cast<qsizetype>(wanted));
-    QString error;
-    const qint64 got = m_source->read(m_buffer.data(), wanted, m_sent, &error);
-    if (got < 0) {
-        fail(error);
-        return;
-    }
     if (got == 0) {
-        // A stream: nothing to read yet, or its end.
-        m_awaitingSource = !m_source->atEnd();
-        if (!m_awaitingSource)
-            endWhenSilent();
+        // The end of the file, or a stream with nothing to read yet.
+        if (wanted > 0 && !m_source->atEnd()) {
+            m_state = State::AwaitingSource;
+        } else {
+            // The UART may still be shifting out its last bytes; closing now would cut them.
+            m_state = State::Settling;
+            m_settleTimer.start(m_handed == 0 ? 0 : m_port.output().settleMs());
+        }
         return;
     }
     m_buffer.resize(static_cast<qsizetype>(got));
-    m_awaitingDrain = true;
     m_chunkClock.start();
-    // Counted first: a device that goes away during the write may have taken part of it, and
-    // its loss reports "at most" this.
-    m_sent += got;
-    if (!m_port.Output(m_buffer))
+    m_leftAtChunk = m_port.output().left().bytes;
+    m_handed += got;
+    m_report.hash(m_buffer);
+    emit handed(QByteArrayView(m_buffer));
+    // A device lost during the write ends the send from the event loop.
+    m_port.output().write(m_buffer);
+}
+
+void FileSender::end(Ending ending, const QString& why)
+{
+    if (m_state == State::Idle)
         return;
-    emit progress(m_sent, QByteArrayView(m_buffer));
-}
-
-void FileSender::onDeviceLost(const QString& reason)
-{
-    if (!m_running)
-        return;
-    fail(length() < 0
-             ? tr("%1\nThe send was stopped after at most %2 bytes.").arg(reason).arg(m_sent)
-             : tr("%1\nThe send was stopped after at most %2 of %3 bytes.")
-                   .arg(reason)
-                   .arg(m_sent)
-                   .arg(length()));
-}
-
-void FileSender::fail(const QString& message)
-{
-    // What was read before the failure and already handed over still goes out, as the count
-    // in the message says.
-    close();
-    emit failed(message);
-}
-
-void FileSender::close()
-{
-    m_running = false;
-    m_awaitingDrain = false;
-    m_awaitingSource = false;
+    Outcome outcome{ending, m_handed, true, {}};
+    // The count shown: what the output tells has left the line, all of it once finished.
+    qint64 shown = m_report.count();
+    switch (ending) {
+    case Ending::Finished:
+        shown = m_handed;
+        break;
+    case Ending::Cancelled: {
+        // What was handed over but still waits never reaches the line once discarded.
+        const SerialOutput::Left left = m_port.output().left();
+        outcome.exact = left.exact;
+        outcome.bytes = left.exact ? left.bytes : m_handed;
+        shown = left.bytes;
+        m_port.output().discard();
+        outcome.message = TransferText::sendCancelled(outcome.bytes, m_length, outcome.exact, why,
+                                                      m_port.describe());
+        break;
+    }
+    case Ending::SourceFailed:
+        // What was read before the failure and already handed over still goes out, as the
+        // count in the message says.
+        shown = m_handed;
+        outcome.message = why;
+        break;
+    case Ending::DeviceLost:
+        outcome.exact = false;
+        outcome.message = TransferText::sendLost(why, m_handed, m_length);
+        break;
+    }
+    m_state = State::Idle;
     m_settleTimer.stop();
+    m_progressTimer.stop();
     m_source.reset();
     m_port.setPortOpen(false);
     m_buffer = QByteArray();
+    m_report.setCount(shown);
+    m_report.end();
+    emit progressed();
+    emit ended(outcome);
 }

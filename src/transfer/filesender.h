@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/sendsource.h"
+#include "transfer/transferreport.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -14,14 +15,16 @@
 class SerialPort;
 
 // Sends one file (or standard input, until its end) over the port, a chunk at a time: the next
-// chunk is read and handed to the port only once the port reports the last one drained, so nothing
-// here waits or spins, and memory stays one chunk whatever the file's size. The first chunk is the
-// port's OutBufferSize, a quarter second at the nominal speed; while the line drains much faster
-// than that (a pseudo-terminal, a USB adapter that ignores the speed), chunks grow up to what the
-// line takes in a quarter second, so progress never runs further ahead of the line.
+// chunk is read and handed to the port's output only once the output reports the last one
+// drained, so nothing here waits or spins, and memory stays one chunk whatever the file's size.
+// The first chunk is the output's OutBufferSize, a quarter second at the nominal speed; once the
+// output tells that the line takes bytes much faster than that (a pseudo-terminal, a USB adapter
+// that ignores the speed), chunks grow up to what the line takes in a quarter second.
 //
-// A send owns its file and the port from `start` to its end, closes both whichever way it ends,
-// and follows the loss of the device itself. Whatever the device sends meanwhile is thrown away.
+// The report counts the bytes that have left the line, as the output tells them, a few times a
+// second, not the bytes handed over. A send owns its file and the port from `start` to its end,
+// closes both whichever way it ends, and follows the loss of the device itself. Whatever the
+// device sends meanwhile is thrown away.
 class FileSender : public QObject
 {
     Q_OBJECT
@@ -33,16 +36,34 @@ public:
         FileRefused, // nothing was opened
         PortRefused, // the file was closed again
     };
-    // What a stopped send put on the line: exactly `bytes`, or at most that many where the
-    // device cannot tell what it still held.
-    struct Sent
+    enum class State
     {
+        Idle,
+        Sending,        // a chunk is on its way to the line
+        AwaitingSource, // a stream has nothing to read yet
+        Settling,       // every byte is on the line; the transmitter finishes the last
+    };
+    enum class Ending
+    {
+        Finished,     // every byte left the line
+        Cancelled,    // stopped as asked
+        SourceFailed, // the file could not be read
+        DeviceLost,   // the device went away
+    };
+    // How a send ended: what it put on the line (exactly `bytes`, or at most that many where the
+    // device cannot tell) and, but for a finished one, the message for the user.
+    struct Outcome
+    {
+        Ending ending = Ending::Finished;
         qint64 bytes = 0;
         bool exact = true;
+        QString message;
     };
 
     // The largest chunk, whatever the line takes.
     static constexpr qint64 maxChunk = 1024 * 1024;
+    // How often the count follows the bytes leaving the line.
+    static constexpr int progressIntervalMs = 100;
 
     explicit FileSender(SerialPort& port, QObject* parent = nullptr);
     ~FileSender() override;
@@ -52,54 +73,56 @@ public:
     Start start(const QString& path, QString* error);
     // The same from a source already open (standard input, say); PortRefused or Started.
     Start start(std::unique_ptr<SendSource> source, QString* error);
-    // Stops at once: what is still queued for the line is thrown away, and the file and the
-    // port are closed.
-    Sent cancel();
+    // Stops at once: what is still queued for the line is thrown away, the file and the port
+    // are closed, and `ended` reports it before this returns. `why` names the cause in the
+    // message ("Send Cancel", "SIGINT").
+    void cancel(const QString& why = {});
 
-    bool isRunning() const { return m_running; }
+    State state() const { return m_state; }
+    bool isRunning() const { return m_state != State::Idle; }
     // The file of the last send and its length (-1 for a stream), also once it ended.
     qint64 length() const { return m_length; }
     // How messages name the source: the path in quotes, or "standard input".
     QString sourceName() const { return m_sourceName; }
-    // Bytes handed to the port so far.
-    qint64 sentCount() const { return m_sent; }
+    // Bytes read from the source and handed to the port so far: more than have left the line.
+    qint64 handedCount() const { return m_handed; }
+    // The last send's account, also once it ended.
+    const TransferReport& report() const { return m_report; }
 
 signals:
-    // Another chunk, `chunk`, was handed to the port; `sent` counts every byte handed over so
-    // far. The view is valid only during the call.
-    void progress(qint64 sent, QByteArrayView chunk);
-    // Every byte of the file has left the line; the file and the port are closed.
-    void finished();
-    // The send ended early (the file failed, the device went away); the file and the port are
-    // closed, and `message` says how far it got.
-    void failed(const QString& message);
+    // Another chunk was handed to the port. The view is valid only during the call.
+    void handed(QByteArrayView chunk);
+    // The report's count moved: more bytes left the line.
+    void progressed();
+    // The send is over, however it ended; the file and the port are closed.
+    void ended(const FileSender::Outcome& outcome);
 
 private:
     void onDrained();
     void sendNextChunk();
-    // Every byte was handed over: waits for the line to fall silent, then ends.
-    void endWhenSilent();
-    void adaptChunk(qint64 handed);
-    void onDeviceLost(const QString& reason);
-    void fail(const QString& message);
-    void close();
+    void adaptChunk();
+    void followLine();
+    // Every finish, stop, failure and loss ends here.
+    void end(Ending ending, const QString& why = {});
 
     SerialPort& m_port;
     std::unique_ptr<SendSource> m_source;
+    State m_state = State::Idle;
     QString m_sourceName;
     qint64 m_length = 0;
     QByteArray m_buffer;
-    qint64 m_sent = 0;
+    // Bytes read from the source and handed to the port.
+    qint64 m_handed = 0;
     qint64 m_chunk = 0;
     qint64 m_nominalChunk = 0;
-    // Since the last chunk was handed over, to tell how fast the line really takes it.
+    // Since the last chunk was handed over, and what had left the line then, to tell how fast
+    // the line really takes it.
     QElapsedTimer m_chunkClock;
+    qint64 m_leftAtChunk = 0;
     // Bytes and seconds the line took lately, older chunks fading out.
     double m_recentBytes = 0;
     double m_recentSeconds = 0;
-    bool m_running = false;
-    bool m_awaitingDrain = false;
-    // A stream had nothing to read; its `readable` sends the next chunk.
-    bool m_awaitingSource = false;
     QTimer m_settleTimer;
+    QTimer m_progressTimer;
+    TransferReport m_report;
 };

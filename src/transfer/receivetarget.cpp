@@ -68,20 +68,13 @@ qint64 ReceiveTarget::backlog() const
 
 bool ReceiveTarget::write(QByteArrayView bytes, qint64* written, QString* error)
 {
-    const qint64 keep =
-        m_limit ? std::clamp<qint64>(*m_limit - m_kept, 0, bytes.size()) : bytes.size();
-    qint64 done = 0;
-    bool ok = true;
     if (m_stream) {
-        ok = m_stream->write(bytes.first(keep), error);
-        done = ok ? keep : 0;
-    } else if (keep > 0) {
-        ok = m_file.write(bytes.data(), keep, &done, error);
+        const bool ok = m_stream->write(bytes, error);
+        *written = ok ? bytes.size() : 0;
+        return ok;
     }
-    m_kept += done;
-    // Past the limit the bytes count as taken: they left the line all the same.
-    *written = ok ? bytes.size() : done;
-    return ok;
+    *written = 0;
+    return bytes.isEmpty() || m_file.write(bytes.data(), bytes.size(), written, error);
 }
 
 bool ReceiveTarget::isLinked() const

@@ -6,8 +6,6 @@
 #include <QObject>
 #include <QString>
 
-#include <optional>
-
 class StreamOutput;
 
 // Where a reception stores its bytes: a file, or standard output (`openStream`).
@@ -40,8 +38,6 @@ public:
     // Gives the file back as it was found: closed, and removed again when the open made it.
     void giveBack();
 
-    // Keeps at most `bytes`; `write` takes what comes past it as written and throws it away.
-    void setLimit(qint64 bytes) { m_limit = bytes; }
     // How many bytes `write` takes before a stream's queue is full; a file takes any.
     qint64 room() const;
     // Bytes written to a stream and not yet passed on; 0 for a file.
@@ -61,6 +57,4 @@ private:
     RegularFile m_file;
     QString m_path;
     StreamOutput* m_stream = nullptr;
-    std::optional<qint64> m_limit;
-    qint64 m_kept = 0;
 };

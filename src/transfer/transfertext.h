@@ -5,16 +5,12 @@
 
 #include <optional>
 
+class TransferReport;
+
 // The words in which the program tells how a transfer goes and how it went, all formed here:
 // "Sending at 11.3 KiB/s, 42 s left", "Receiving at 11.3 KiB/s, last byte 2 s ago", and the
 // summary with the SHA-256 of the bytes, as sha256sum prints it.
 namespace TransferText {
-
-enum class Direction
-{
-    Sent,
-    Received,
-};
 
 // "1023 B", "1.50 KiB", "150.0 MiB".
 QString bytes(qint64 count);
@@ -23,14 +19,33 @@ QString rate(double bytesPerSecond);
 // "42 s", "1:05", "1:02:03".
 QString duration(qint64 seconds);
 
-// What is known of a running send; rate and time left as far as they are known.
-QString sending(std::optional<double> bytesPerSecond, std::optional<qint64> secondsLeft);
-// A reception before its first byte.
-QString waitingForFirstByte();
-QString receiving(std::optional<double> bytesPerSecond, qint64 secondsSinceLastByte);
+// What is known of a running transfer: a send's rate and time left, a reception's rate and the
+// time since its last byte (or that it waits for the first).
+QString status(const TransferReport& report);
 // Two lines: the bytes, the time and the average rate; the SHA-256.
-QString summary(Direction direction, qint64 bytes, qint64 ms, const QByteArray& sha256Hex);
-// `exact` is false where the device cannot tell what it still held: then at most `sent`.
-QString sendCancelled(qint64 sent, qint64 length, bool exact);
+QString summary(const TransferReport& report);
+// The same on one line, with where the bytes went: "Sent 1024 bytes from "a.bin" to COM1
+// (/dev/ttyUSB0) at 9600,N,8,1 in 1.07 s (960 B/s); SHA-256 ...". `ending` follows the time.
+QString summaryLine(const TransferReport& report, const QString& file, const QString& port,
+                    const QString& settings, const QString& ending = {});
+
+// `exact` is false where the device cannot tell what it still held: then at most `sent`. `why`
+// names the cause of the stop, when not the user's Send Cancel ("SIGINT").
+QString sendCancelled(qint64 sent, qint64 length, bool exact, const QString& why = {},
+                      const QString& port = {});
+QString sendLost(const QString& reason, qint64 handed, qint64 length);
+
+// How a reception that ended as asked ended: ", ended by SIGINT (3 more bytes arrived and were
+// not kept); "a.bin" was left as it was found".
+QString receptionEnding(const QString& why, qint64 notKept, const QString& leftAsFound);
+QString receiveWriteFailed(const QString& file, const QString& why, qint64 saved);
+QString lastBytesWriteFailed(const QString& file, const QString& why, qint64 saved);
+QString receiveLost(const QString& reason, qint64 saved, const QString& file);
+QString lastBytesNotWritten(const QString& why);
+QString receivedFileDeleted(const QString& file, qint64 received);
+QString waitingForData(const QString& port, const QString& settings);
+// `file` is empty for standard output, which cannot be left as it was.
+QString noDataWithin(const QString& port, qint64 ms, const QString& file);
+QString notPassedOn(qint64 bytes, const QString& stream, const QString& why);
 
 } // namespace TransferText
