@@ -590,49 +590,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("new.bin"))));
     }
 
-    void lostDeviceEndsTheReceptionWithWhatArrived()
-    {
-        // The device writes at the line's pace and goes away a moment after its last byte; the
-        // system throws away what it holds then, so every byte must have been read already.
-        PtyPair device;
-        QVERIFY(device.isValid());
-        const QString file = path(QStringLiteral("lost.bin"));
-        const QByteArray data = randomBytes(11'520, 19);
-        MarluneRun run(QStringList{QStringLiteral("receive"), file, QStringLiteral("--baud"),
-                                   QStringLiteral("115200")} +
-                       onPort(device));
-        QVERIFY(run.waitUntilHandlingStopSignals());
-        std::thread far = device.writePaced(data, 11'520, true);
-        const bool ended = run.waitForExit();
-        far.join();
-        QVERIFY(ended);
-        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
-        QVERIFY2(run.errorText().contains(QStringLiteral("COM1 (") + device.devicePath()),
-                 qPrintable(run.errorText()));
-        const QByteArray stored = readFile(file);
-        QCOMPARE(stored.size(), data.size());
-        QVERIFY(stored == data);
-    }
-
-    void deletedFileIsAFailure()
-    {
-        // The bytes went into a file nobody can find any more: not a success.
-        PtyPair device;
-        QVERIFY(device.isValid());
-        const QString file = path(QStringLiteral("doomed.bin"));
-        MarluneRun run(QStringList{QStringLiteral("receive"), file} + onPort(device));
-        QVERIFY(run.waitUntilHandlingStopSignals());
-        QVERIFY(device.write(randomBytes(3000, 23)));
-        QTRY_COMPARE(fileSize(file), qint64(3000));
-        QVERIFY(QFile::remove(file));
-        run.sendSignal(SIGTERM);
-        QVERIFY(run.waitForExit());
-        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
-        QVERIFY2(run.errorText().contains(QStringLiteral("deleted")) &&
-                     run.errorText().contains(QStringLiteral("3000 bytes")),
-                 qPrintable(run.errorText()));
-    }
-
     void storedPortAndSpeedAreTheDefaults()
     {
         PtyPair device;
