@@ -160,7 +160,6 @@ void SerialInput::offerDue(bool all)
         return;
     }
     m_offerOwed = false;
-    m_tailTimer.stop();
     // A tail timer may come a moment early; its end is the tail's time all the same.
     const bool aged =
         all || (m_rule.tailMs > 0 && waiting() > 0 && m_since.elapsed() >= m_rule.tailMs - 1);
