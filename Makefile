@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR := build/$(PRESET)
 
-.PHONY: deps configure build run run-hardware test test-sanitize bench package install format clean
+.PHONY: deps configure build run run-hardware test test-sanitize test-vm bench package install format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -27,6 +27,10 @@ run-hardware: configure
 
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET)
+
+# The virtual machine rig alone: the program on real serial drivers (tests/vm).
+test-vm: build
+	ctest --preset $(PRESET) -L vm
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:

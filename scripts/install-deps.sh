@@ -23,6 +23,11 @@ packages=(
   # The package test validates the desktop entry and the AppStream metadata with these.
   desktop-file-utils
   appstream
+  # The virtual machine rig (tests/vm): QEMU, and busybox and cpio for the guest's initramfs;
+  # the guest's kernel comes from Debian's kernel package, unpacked by scripts/vm/build-rig.sh.
+  qemu-system-x86
+  busybox-static
+  cpio
 )
 
 missing=()
