@@ -17,7 +17,8 @@ mount -t proc proc /newroot/proc
 mount -t sysfs sys /newroot/sys
 mkdir -p /newroot/dev/pts /newroot/rig
 mount -t devpts devpts /newroot/dev/pts
-mount -t tmpfs tmpfs /newroot/tmp
+# /tmp stays the host's, under the writable layer: a build folder there must be seen. /run is the
+# guest's own, so that no lock file of the host's is taken for one of the guest's.
 mount -t tmpfs tmpfs /newroot/run
 mkdir -p /newroot/run/lock
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 rig /newroot/rig

@@ -275,8 +275,11 @@ echo $rc; cat /tmp/err
 
     def run(self, image_dir):
         script = "\n".join(f'mark begin {name}\n{body}' for name, body, _ in self.steps)
-        guest = vmrig.Guest(image_dir, self.shared, script + "\nmark all done\n")
+        # The guest sees the program where the host built it; without it, nothing can pass.
+        seen = f'[ -x {self.marlune} ] && [ -x {self.bench} ] && mark program seen || exit 1\n'
+        guest = vmrig.Guest(image_dir, self.shared, seen + script + "\nmark all done\n")
         try:
+            guest.wait_mark("program seen", 300)
             for name, _, host in self.steps:
                 guest.wait_mark(f"begin {name}", 300)
                 began = time.monotonic()
