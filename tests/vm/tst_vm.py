@@ -178,6 +178,13 @@ echo $rc; cat /tmp/err
         def host(guest):
             guest.wait_mark("unplug receiving")
             guest.usb.send(data)
+            # The bytes have crossed the emulated adapter (a loaded machine runs the guest
+            # slowly), then a second passes before the adapter goes.
+            target = os.path.join(self.shared, "unplugged.bin")
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and (
+                    not os.path.exists(target) or os.path.getsize(target) < len(data)):
+                time.sleep(0.1)
             time.sleep(1)
             guest.unplug()
             guest.wait_mark("unplug received")
