@@ -145,7 +145,8 @@ void SerialInput::takeAside()
 
 qint64 SerialInput::due(bool aged) const
 {
-    const qint64 upTo = std::min(waiting(), maxOffer);
+    // Only what sits in the buffer itself: bytes set aside join it after the offer.
+    const qint64 upTo = std::min(qint64(m_end - m_begin), maxOffer);
     if (aged || m_rule.batch <= 0)
         return upTo;
     return (m_taken + upTo) / m_rule.batch * m_rule.batch - m_taken;

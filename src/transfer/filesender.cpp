@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 FileSender::FileSender(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
@@ -56,6 +57,7 @@ FileSender::Start FileSender::start(std::unique_ptr<SendSource> source, QString*
     m_nominalChunk = std::max(1, m_port.output().OutBufferSize());
     m_chunk = m_nominalChunk;
     m_recentBytes = m_recentSeconds = 0;
+    m_leftAtChunk = 0;
     // Whatever the device sends meanwhile is nobody's (a device echoing, say).
     m_port.input().clearConsumer();
     m_report.begin(TransferReport::Direction::Send, m_length);
@@ -76,7 +78,6 @@ void FileSender::onDrained()
 {
     if (m_state != State::Sending)
         return;
-    followLine();
     if (m_handed > 0 && m_handed != length())
         adaptChunk();
     sendNextChunk();
@@ -100,7 +101,7 @@ void FileSender::adaptChunk()
     const qint64 left = m_port.output().left().bytes;
     const double seconds = std::max<qint64>(1, m_chunkClock.nsecsElapsed()) / 1e9;
     const double keep = std::exp(-seconds / 0.5);
-    m_recentBytes = m_recentBytes * keep + double(left - m_leftAtChunk);
+    m_recentBytes = m_recentBytes * keep + double(left - std::exchange(m_leftAtChunk, left));
     m_recentSeconds = m_recentSeconds * keep + seconds;
     if (m_buffer.size() < m_chunk)
         return;
@@ -142,7 +143,6 @@ void FileSender::sendNextChunk()
     }
     m_buffer.resize(static_cast<qsizetype>(got));
     m_chunkClock.start();
-    m_leftAtChunk = m_port.output().left().bytes;
     m_handed += got;
     m_report.hash(m_buffer);
     emit handed(QByteArrayView(m_buffer));
