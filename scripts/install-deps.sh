@@ -28,6 +28,8 @@ packages=(
   qemu-system-x86
   busybox-static
   cpio
+  # XMODEM and YMODEM are tested against lrzsz's sx, sb, rx and rb, an independent implementation.
+  lrzsz
 )
 
 missing=()
