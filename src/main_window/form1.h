@@ -79,6 +79,7 @@ private:
     // keeps every byte and the window shows how it went.
     void onReceiveEnded(const FileReceiver::Outcome& outcome);
     void refreshReceiveView();
+    void refreshReceiveCount();
     // Clears a view still waiting for data and gives the controls back.
     void showReceiveIdle();
 
@@ -101,8 +102,10 @@ private:
     // Children, so that tools and tests find them.
     FileSender m_sender{MSComm1, this};
     FileReceiver m_receiver{MSComm1, this};
-    // Received data is shown at a bounded rate, so a fast line never stalls the window.
+    // Received data and its count are shown at bounded rates, so a fast line never stalls the
+    // window.
     RefreshThrottle m_receiveView;
+    RefreshThrottle m_receiveCount;
     DataView m_data{*m_ui.text1};
     TransferFeedback m_feedback{*m_ui.transferStatus, *m_ui.transferDetail};
     DeviceAssignment m_devices{MSComm1, m_store, m_messages, *m_ui.portDevice, *m_ui.Frame1, *this};

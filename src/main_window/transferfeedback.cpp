@@ -7,7 +7,9 @@
 
 namespace {
 
-constexpr int refreshIntervalMs = 1000;
+// Four times a second: the status moves with the transfer, and laying out two labels costs
+// little next to the line's own wake-ups.
+constexpr int refreshIntervalMs = 250;
 
 } // namespace
 
