@@ -165,8 +165,9 @@ Transfer kernelProcess(const Setup& setup, FarEnd& far, Direction direction, int
         return takenByFarEnd(far, child.startedNs(), bytes, cut);
     far.abort();
     std::int64_t endNs = child.exitedNs();
-    if (verify && !cut) {
-        // The user's next step, as the command line's own checksum spares it.
+    if (verify) {
+        // The user's next step, which the command line's own checksum spares; a copy cut short
+        // is checked as far as it got, as the command line's is.
         ChildProcess checksum;
         if (!checksum.start(QStandardPaths::findExecutable(QStringLiteral("sha256sum")), {file}, {},
                             setup.log))
