@@ -687,15 +687,24 @@ void describeMethod(Report* report, const Machine& machine, const QString& loadA
         QStringLiteral("Far end"),
         QStringLiteral("compiled pty thread on the master side of a raw pseudo-terminal (the "
                        "program opens the slave as its port); unpaced for throughput and memory, "
-                       "paced %1 B/s in 1 ms steps for CPU; the same far end serves the program "
-                       "and the baseline; for throughput, %2")
+                       "paced %1 B/s in 1 ms steps for CPU; a far end of the same kind, a line of "
+                       "its own each time, serves the program and the baseline; for "
+                       "throughput, %2")
             .arg(thousands(pacedBytesPerSecond), QLatin1String(CpuPlacement::describe())));
-    report->addHeader(QStringLiteral("Baseline"),
-                      QStringLiteral("the kernel path: blocking 64 KiB read/write loops on the "
-                                     "slave, set raw at the row's speed (what stty, then dd, cat "
-                                     "or head -c do); for the window in its process (this one), "
-                                     "for the command line `dd bs=64K` in a process of its own, "
-                                     "timed as the command is, from its start to its end"));
+    report->addHeader(
+        QStringLiteral("Baseline"),
+        QStringLiteral(
+            "what a user does for the same result with the system's tools, each in a process "
+            "of its own, on the slave set raw at the row's speed (as stty leaves it), timed as "
+            "the program is, from its start to its end: for throughput, `dd bs=64K` (blocking "
+            "64 KiB read/write loops, the kernel path, what cat or head -c do too), and for the "
+            "command line's receive, which gives the file and its SHA-256, `dd bs=64K` into the "
+            "file then `sha256sum` of it, timed from the start of the first to the end of the "
+            "second (against `dd` alone as information); for a reception's CPU, a minimal Qt "
+            "program on Qt's own event dispatcher (marlune_floor qt: QCoreApplication and a "
+            "QSocketNotifier on the same kind of line, reading each arrival into a buffer), "
+            "and for the window's, the command line's too; a plain C poll/read loop "
+            "(marlune_floor c) as information"));
     report->addHeader(
         QStringLiteral("Throughput"),
         QStringLiteral(
@@ -713,7 +722,9 @@ void describeMethod(Report* report, const Machine& machine, const QString& loadA
         QStringLiteral(
             "user + system time of the program's own process, from /proc/PID/stat in "
             "%1 ms ticks; the window runs in a process of its own for this (marlune_bench "
-            "--window: the same window, driven by its buttons)")
+            "--window: the same window, driven by its buttons); the receptions and the "
+            "programs they are held against run side by side, each on a paced line of its "
+            "own, and are counted over the same stretch of time, then the sends side by side")
             .arg(ChildProcess::cpuTickNs() / 1'000'000));
     report->addHeader(
         QStringLiteral("Memory"),
