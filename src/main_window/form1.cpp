@@ -31,8 +31,6 @@ const QString waitingText = QStringLiteral("Waitting Receive...");
 // block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and on a slow
 // line that must stay a small share of the CPU.
 constexpr int receiveViewIntervalMs = 1000;
-// The count is one short label: it follows four times a second, as the status does.
-constexpr int receiveCountIntervalMs = 250;
 
 // Counts of a send keep a place for a sign: " 1024".
 QString signReserving(qint64 value)
@@ -45,8 +43,7 @@ QString signReserving(qint64 value)
 Form1::Form1(FileDialog& dialog, MessageService& messages, const QMap<int, QString>& devicesForRun,
              std::optional<int> portForRun, QWidget* parent)
     : QMainWindow(parent), CDialog(dialog), m_messages(messages),
-      m_receiveView(receiveViewIntervalMs, [this] { refreshReceiveView(); }),
-      m_receiveCount(receiveCountIntervalMs, [this] { refreshReceiveCount(); })
+      m_receiveView(receiveViewIntervalMs, [this] { refreshReceiveView(); })
 {
     // The window keeps the size of its client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -83,7 +80,11 @@ void Form1::connectControls()
     connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
     connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
-    connect(&m_receiver, &FileReceiver::stored, &m_receiveCount, &RefreshThrottle::request);
+    // The count follows with the status, four times a second.
+    connect(&m_feedback, &TransferFeedback::refreshed, this, [this] {
+        if (m_receiver.isReceiving())
+            refreshReceiveCount();
+    });
     connect(&m_receiver, &FileReceiver::ended, this, &Form1::onReceiveEnded);
 }
 
@@ -302,7 +303,6 @@ void Form1::Command3_Click()
     m_ui.Label7->show();
     m_ui.ProgressBar->hide();
     m_receiveView.cancel();
-    m_receiveCount.cancel();
     refreshReceiveCount();
     m_data.showMessage(waitingText);
 }
@@ -344,7 +344,7 @@ void Form1::showReceiveIdle()
 void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
 {
     m_receiveView.flush();
-    m_receiveCount.flush();
+    refreshReceiveCount();
     // However the reception ended, the file holds what was stored.
     m_feedback.ended(TransferText::summary(m_receiver.report()));
     // A new reception took over: it arranges the window itself.

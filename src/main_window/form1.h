@@ -102,10 +102,8 @@ private:
     // Children, so that tools and tests find them.
     FileSender m_sender{MSComm1, this};
     FileReceiver m_receiver{MSComm1, this};
-    // Received data and its count are shown at bounded rates, so a fast line never stalls the
-    // window.
+    // Received data is shown at a bounded rate, so a fast line never stalls the window.
     RefreshThrottle m_receiveView;
-    RefreshThrottle m_receiveCount;
     DataView m_data{*m_ui.text1};
     TransferFeedback m_feedback{*m_ui.transferStatus, *m_ui.transferDetail};
     DeviceAssignment m_devices{MSComm1, m_store, m_messages, *m_ui.portDevice, *m_ui.Frame1, *this};

@@ -43,6 +43,8 @@ void TransferFeedback::show(const QString& text)
 
 void TransferFeedback::refresh()
 {
-    if (m_report)
-        show(TransferText::status(*m_report));
+    if (!m_report)
+        return;
+    show(TransferText::status(*m_report));
+    emit refreshed();
 }

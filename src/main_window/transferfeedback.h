@@ -23,6 +23,11 @@ public:
     void started(const TransferReport& report);
     void ended(const QString& text);
 
+signals:
+    // The status was just laid out again while a transfer runs: what follows it on screen
+    // refreshes now too, and the window is painted once for both.
+    void refreshed();
+
 private:
     void refresh();
     void show(const QString& text);
