@@ -29,6 +29,8 @@ QString resultText(Row::Result result)
         return QStringLiteral("pass");
     case Row::Result::Miss:
         return QStringLiteral("miss");
+    case Row::Result::Info:
+        return QStringLiteral("information");
     case Row::Result::Failed:
         break;
     }
@@ -77,8 +79,9 @@ QJsonObject Machine::toJson() const
 
 bool Report::allMet() const
 {
-    return std::all_of(m_rows.begin(), m_rows.end(),
-                       [](const Row& r) { return r.result == Row::Result::Pass; });
+    return std::all_of(m_rows.begin(), m_rows.end(), [](const Row& r) {
+        return r.result == Row::Result::Pass || r.result == Row::Result::Info;
+    });
 }
 
 QString Report::markdown() const

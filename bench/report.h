@@ -29,6 +29,7 @@ struct Row
         Pass,
         Miss,
         Failed, // no figure could be taken; counts as a miss
+        Info,   // shown beside the others, with no target
     };
 
     QString measure;  // what was measured

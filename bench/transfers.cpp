@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 
@@ -40,7 +39,6 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
 
     int get() const { return m_fd; }
-    void close() { ::close(std::exchange(m_fd, -1)); }
 
 private:
     int m_fd = -1;
@@ -87,35 +85,6 @@ bool setLine(int fd, int baud)
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-bool writeAll(int fd, const char* data, std::int64_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(size));
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
-
-// Copies `bytes` from `from` to `to` in blocking 64 KiB reads and writes, as cat does, until
-// all are copied, a read or a write fails, or `deadlineNs` (by monotonicNs()) passes. True when
-// the deadline cut it short.
-bool copyUntil(int from, int to, std::int64_t bytes, std::int64_t deadlineNs)
-{
-    std::vector<char> buffer(kernelChunk);
-    for (std::int64_t done = 0; done < bytes;) {
-        if (monotonicNs() >= deadlineNs)
-            return true;
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n <= 0 || !writeAll(to, buffer.data(), n))
-            return false;
-        done += n;
-    }
-    return false;
-}
-
 Transfer failed(const QString& why)
 {
     Transfer t;
@@ -158,42 +127,11 @@ Transfer storedInFile(const QString& path, std::int64_t ns, std::int64_t bytes, 
     return t;
 }
 
-Transfer kernelSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
-{
-    far.startReceiving(bytes);
-    const std::int64_t start = monotonicNs();
-    const std::int64_t deadline = start + std::int64_t(limitMs) * 1'000'000;
-    Descriptor port = openPath(far.devicePath(), O_WRONLY | O_NOCTTY);
-    Descriptor in = openPath(setup.file("send.bin"), O_RDONLY);
-    if (port.get() < 0 || in.get() < 0 || !setLine(port.get(), baud))
-        return failed(QStringLiteral("cannot open the port or the file"));
-    const bool cut = copyUntil(in.get(), port.get(), bytes, deadline);
-    Transfer t = takenByFarEnd(far, start, bytes, cut);
-    port.close();
-    return t;
-}
-
-Transfer kernelReceive(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
-{
-    const QString path = setup.file("received.bin");
-    Descriptor port = openPath(far.devicePath(), O_RDONLY | O_NOCTTY);
-    Descriptor out = openPath(path, O_WRONLY | O_CREAT | O_TRUNC);
-    if (port.get() < 0 || out.get() < 0 || !setLine(port.get(), baud))
-        return failed(QStringLiteral("cannot open the port or the file"));
-    const std::int64_t start = monotonicNs();
-    far.startSending(bytes);
-    const bool cut =
-        copyUntil(port.get(), out.get(), bytes, start + std::int64_t(limitMs) * 1'000'000);
-    out.close();
-    const std::int64_t end = monotonicNs();
-    far.abort();
-    return storedInFile(path, end - start, bytes, cut);
-}
-
 // dd, with the line set up as `stty raw BAUD` would have left it: the kernel path in a process
-// of its own, timed as a program is, from its start to its end.
+// of its own, timed as a program is, from its start to its end. `verify` follows a receive with
+// sha256sum of the file, and the time runs on to its end.
 Transfer kernelProcess(const Setup& setup, FarEnd& far, Direction direction, int baud,
-                       std::int64_t bytes, int limitMs)
+                       std::int64_t bytes, int limitMs, bool verify)
 {
     const bool sending = direction == Direction::Send;
     const QString file = setup.file(sending ? "send.bin" : "received.bin");
@@ -226,7 +164,21 @@ Transfer kernelProcess(const Setup& setup, FarEnd& far, Direction direction, int
     if (sending)
         return takenByFarEnd(far, child.startedNs(), bytes, cut);
     far.abort();
-    return storedInFile(file, child.exitedNs() - child.startedNs(), bytes, cut);
+    std::int64_t endNs = child.exitedNs();
+    if (verify) {
+        // The user's next step, which the command line's own checksum spares; a copy cut short
+        // is checked as far as it got, as the command line's is.
+        ChildProcess checksum;
+        if (!checksum.start(QStandardPaths::findExecutable(QStringLiteral("sha256sum")), {file}, {},
+                            setup.log))
+            return failed(QStringLiteral("cannot start sha256sum"));
+        if (!checksum.waitForExit(limitMs) || checksum.exitCode() != 0)
+            return failed(QStringLiteral("sha256sum failed: %1").arg(setup.logTail()));
+        endNs = checksum.exitedNs();
+    }
+    Transfer t = storedInFile(file, endNs - child.startedNs(), bytes, cut);
+    t.firstStepNs = child.exitedNs() - child.startedNs();
+    return t;
 }
 
 Transfer windowSend(const Setup& setup, FarEnd& far, int baud, std::int64_t bytes, int limitMs)
@@ -317,6 +269,11 @@ double Transfer::megabytesPerSecond() const
     return failure.isEmpty() && ns > 0 ? bytes * 1e3 / ns : NAN;
 }
 
+double Transfer::firstStepMegabytesPerSecond() const
+{
+    return failure.isEmpty() && firstStepNs > 0 ? bytes * 1e3 / firstStepNs : NAN;
+}
+
 Transfer runTransfer(const Setup& setup, Mover mover, Direction direction, int baud,
                      std::int64_t bytes, int limitMs, std::vector<double>* lateness)
 {
@@ -325,11 +282,10 @@ Transfer runTransfer(const Setup& setup, Mover mover, Direction direction, int b
     if (!far.isValid())
         return failed(QStringLiteral("cannot make a pseudo-terminal"));
     switch (mover) {
-    case Mover::Kernel:
-        return sending ? kernelSend(setup, far, baud, bytes, limitMs)
-                       : kernelReceive(setup, far, baud, bytes, limitMs);
     case Mover::KernelProcess:
-        return kernelProcess(setup, far, direction, baud, bytes, limitMs);
+    case Mover::KernelVerified:
+        return kernelProcess(setup, far, direction, baud, bytes, limitMs,
+                             mover == Mover::KernelVerified);
     case Mover::Window:
         return sending ? windowSend(setup, far, baud, bytes, limitMs)
                        : windowReceive(setup, far, baud, bytes, limitMs, lateness);

@@ -12,7 +12,8 @@ struct Setup
     QString dir;
     QString self; // this executable, which runs the window in a process of its own
     QString marlune;
-    QString log; // where the programs started write their output
+    QString floor; // marlune_floor, the least a reception costs
+    QString log;   // where the programs started write their output
 
     QString file(const char* name) const { return dir + QLatin1Char('/') + QLatin1String(name); }
     // The last lines the programs started wrote, for saying why one failed.
@@ -22,10 +23,13 @@ struct Setup
 // Who moves the data on the program's side of the line.
 enum class Mover
 {
-    Kernel,        // plain blocking 64 KiB read/write loops, what cat, dd and head -c do
-    KernelProcess, // the same as dd, in a process of its own
-    Window,        // the program's window, in this process
-    CommandLine,   // marlune send / marlune receive
+    KernelProcess, // dd bs=64K in a process of its own: the kernel path, blocking 64 KiB reads
+                   // and writes, what cat, dd and head -c do
+    // For a receive, dd as above, then sha256sum of the file in a process of its own: the
+    // system's tools giving the verified copy the command line gives. For a send, dd alone.
+    KernelVerified,
+    Window,      // the program's window, in this process
+    CommandLine, // marlune send / marlune receive
 };
 
 enum class Direction
@@ -41,8 +45,11 @@ struct Transfer
     std::int64_t ns = 0;
     bool cut = false; // the time ran out and the transfer was stopped
     QString failure;  // why there is no figure; empty when there is one
+    // A baseline in two steps: the time to the end of the first (dd, before sha256sum).
+    std::int64_t firstStepNs = 0;
 
     double megabytesPerSecond() const;
+    double firstStepMegabytesPerSecond() const;
 };
 
 // Moves the first `bytes` of the pattern between `mover`, with the line set to `baud`, and an

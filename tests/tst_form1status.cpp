@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <optional>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -81,6 +84,7 @@ private slots:
 
     void sendShowsRateTimeLeftAndSummary();
     void receptionShowsTimeSinceLastByteAndSummary();
+    void receivedCountFollowsSeveralTimesASecond();
     void deviceChosenInTheWindow();
     void choiceWinsOverDeviceGivenForTheRun();
     void noChoiceDuringTransfer();
@@ -166,6 +170,31 @@ void StatusTest::receptionShowsTimeSinceLastByteAndSummary()
     QVERIFY2(summary[0].startsWith(QStringLiteral("Received 40960 bytes in ")),
              qPrintable(summary[0]));
     QCOMPARE(summary[1], QStringLiteral("SHA-256 ") + sha256Hex(content));
+}
+
+void StatusTest::receivedCountFollowsSeveralTimesASecond()
+{
+    PtyPair pty;
+    Rig rig({{2, pty.devicePath()}});
+    rig.dialog.answers.push_back(m_dir.filePath(QStringLiteral("received.bin")));
+    rig.form->Command3_Click();
+    // A slow line brings bytes all the time: the count shown follows them four times a second,
+    // not once. Counted generously, over three seconds of a steady line.
+    const QByteArray data = randomBytes(8 * 1024 * 5, 9);
+    std::thread writer = pty.writePaced(data, 8 * 1024, false);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.label("Label7") != QStringLiteral("0"), 10000);
+    QElapsedTimer watched;
+    watched.start();
+    QString shown = rig.label("Label7");
+    int changes = 0;
+    while (watched.elapsed() < 3000) {
+        QTest::qWait(10);
+        if (rig.label("Label7") != std::exchange(shown, rig.label("Label7")))
+            ++changes;
+    }
+    writer.join();
+    QVERIFY2(changes >= 7, qPrintable(QString::number(changes)));
+    rig.control<QPushButton>("Command4")->click();
 }
 
 void StatusTest::deviceChosenInTheWindow()

@@ -27,9 +27,9 @@
 namespace {
 
 const QString waitingText = QStringLiteral("Waitting Receive...");
-// At most this often (once a second) the count and the view follow a reception. Laying out and
-// painting a block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and
-// on a slow line that must stay a small share of the CPU.
+// At most this often (once a second) the view follows a reception. Laying out and painting a
+// block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and on a slow
+// line that must stay a small share of the CPU.
 constexpr int receiveViewIntervalMs = 1000;
 
 // Counts of a send keep a place for a sign: " 1024".
@@ -80,6 +80,11 @@ void Form1::connectControls()
     connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
     connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
+    // The count follows with the status, four times a second.
+    connect(&m_feedback, &TransferFeedback::refreshed, this, [this] {
+        if (m_receiver.isReceiving())
+            refreshReceiveCount();
+    });
     connect(&m_receiver, &FileReceiver::ended, this, &Form1::onReceiveEnded);
 }
 
@@ -298,14 +303,18 @@ void Form1::Command3_Click()
     m_ui.Label7->show();
     m_ui.ProgressBar->hide();
     m_receiveView.cancel();
-    m_ui.Label7->setText(QString::number(m_receiver.report().count()));
+    refreshReceiveCount();
     m_data.showMessage(waitingText);
+}
+
+void Form1::refreshReceiveCount()
+{
+    m_ui.Label7->setText(QString::number(m_receiver.report().count()));
 }
 
 void Form1::refreshReceiveView()
 {
     const qint64 count = m_receiver.report().count();
-    m_ui.Label7->setText(QString::number(count));
     const QByteArray block = m_receiver.lastBlock();
     m_data.show(TextPreview::fromBytes(block, count - block.size(), m_receiver.isReceiving()));
 }
@@ -335,6 +344,7 @@ void Form1::showReceiveIdle()
 void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
 {
     m_receiveView.flush();
+    refreshReceiveCount();
     // However the reception ended, the file holds what was stored.
     m_feedback.ended(TransferText::summary(m_receiver.report()));
     // A new reception took over: it arranges the window itself.

@@ -79,6 +79,7 @@ private:
     // keeps every byte and the window shows how it went.
     void onReceiveEnded(const FileReceiver::Outcome& outcome);
     void refreshReceiveView();
+    void refreshReceiveCount();
     // Clears a view still waiting for data and gives the controls back.
     void showReceiveIdle();
 

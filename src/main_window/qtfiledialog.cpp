@@ -2,9 +2,18 @@
 
 #include <QFileDialog>
 
+namespace {
+
+// Qt's own dialog: a desktop's native one may run a loop of its own (GTK's does), in which the
+// program, on Qt's own event dispatcher, would stop reading a reception that is running.
+constexpr QFileDialog::Options ownDialog = QFileDialog::DontUseNativeDialog;
+
+} // namespace
+
 bool QtFileDialog::ShowOpen(QWidget* parent)
 {
-    const QString path = QFileDialog::getOpenFileName(parent, QString(), FileName());
+    const QString path =
+        QFileDialog::getOpenFileName(parent, QString(), FileName(), QString(), nullptr, ownDialog);
     if (path.isEmpty())
         return false;
     setFileName(path);
@@ -13,8 +22,9 @@ bool QtFileDialog::ShowOpen(QWidget* parent)
 
 bool QtFileDialog::ShowSave(QWidget* parent)
 {
-    const QString path = QFileDialog::getSaveFileName(parent, QString(), FileName(), QString(),
-                                                      nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString path =
+        QFileDialog::getSaveFileName(parent, QString(), FileName(), QString(), nullptr,
+                                     ownDialog | QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty())
         return false;
     setFileName(path);

@@ -9,8 +9,8 @@ class TransferReport;
 
 // The status bar's account of a transfer, laid out from the transfer's own report. While it
 // runs: a send's rate and time left, or a reception's rate and the time since its last byte, so
-// the user sees when the device has finished; refreshed once a second. When it ends: the text it
-// ended with (a summary with the SHA-256 of the bytes), which stays until the next transfer.
+// the user sees when the device has finished; refreshed four times a second. When it ends: the text
+// it ended with (a summary with the SHA-256 of the bytes), which stays until the next transfer.
 class TransferFeedback : public QObject
 {
     Q_OBJECT
@@ -22,6 +22,11 @@ public:
     // Follows `report` (which outlives the transfer) until `ended`.
     void started(const TransferReport& report);
     void ended(const QString& text);
+
+signals:
+    // The status was just laid out again while a transfer runs: what follows it on screen
+    // refreshes now too, and the window is painted once for both.
+    void refreshed();
 
 private:
     void refresh();
