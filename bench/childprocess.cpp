@@ -67,8 +67,13 @@ bool ChildProcess::start(const QString& program, const QStringList& arguments,
     else
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (m_newSession)
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     m_startedNs = monotonicNs();
-    const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int rc = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (pipeFds[1] >= 0)
         ::close(pipeFds[1]);

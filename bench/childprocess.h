@@ -22,6 +22,9 @@ public:
     // standard output can be read with readLine.
     bool start(const QString& program, const QStringList& arguments,
                const QStringList& extraEnvironment, const QString& logPath);
+    // The next start puts the child in a session of its own, without a controlling terminal, as
+    // a program that opens a tty as its line needs (lrzsz).
+    void setNewSession(bool on) { m_newSession = on; }
     // Waits for a line on the child's standard output; empty on timeout or end of output.
     QString readLine(int timeoutMs);
     // Waits for it to end, sampling its peak memory meanwhile; true once it has ended. It is
@@ -55,6 +58,7 @@ private:
     // The child's peak resident memory so far (VmHWM), 0 once it is gone.
     std::int64_t highWaterKiB() const;
 
+    bool m_newSession = false;
     pid_t m_pid = -1;
     int m_pidFd = -1;
     int m_stdout = -1;

@@ -5,7 +5,8 @@
 // results.json next to this executable. Exit status 0 when every target is met.
 //
 //   marlune_bench                        the whole benchmark
-//   marlune_bench --only PART            one part: throughput, cpu, memory or startup
+//   marlune_bench --only PART            one part: throughput, cpu, memory, startup or
+//                                        protocols
 //   marlune_bench --window send|receive DEVICE FILE BAUD BYTES
 //                                        one transfer through the window, in a process of its
 //                                        own, for a parent that measures it (CPU, memory)
@@ -15,6 +16,7 @@
 #include "farend.h"
 #include "isolatedsettings.h"
 #include "pattern.h"
+#include "protocolrows.h"
 #include "report.h"
 #include "transfers.h"
 
@@ -726,6 +728,7 @@ void describeMethod(Report* report, const Machine& machine, const QString& loadA
             "programs they are held against run side by side, each on a paced line of its "
             "own, and are counted over the same stretch of time, then the sends side by side")
             .arg(ChildProcess::cpuTickNs() / 1'000'000));
+    report->addHeader(QStringLiteral("Protocols"), QLatin1String(protocolMethod()));
     report->addHeader(
         QStringLiteral("Memory"),
         QStringLiteral("peak resident set (VmHWM) of the program's own process (the "
@@ -782,6 +785,8 @@ int main(int argc, char* argv[])
         measureMemory(setup, &report);
     if (wanted("startup"))
         measureStartup(setup, &report);
+    if (wanted("protocols"))
+        measureProtocols(setup, &report);
     describeMethod(&report, machine, Machine::loadAverage(), (monotonicNs() - begun) / 60e9);
 
     std::printf("\n%s", qPrintable(report.markdown()));
