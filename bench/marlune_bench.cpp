@@ -82,16 +82,6 @@ constexpr double latenessMaxTarget = 100;
 // How long a child run may take in all before it counts as hung.
 constexpr int childLimitMs = 300'000;
 
-double median(std::vector<double> values)
-{
-    if (values.empty() ||
-        std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }))
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())

@@ -64,16 +64,6 @@ struct Case
     bool ymodem() const { return QLatin1String(protocol->name) == QLatin1String("ymodem"); }
 };
 
-double medianOf(std::vector<double> values)
-{
-    if (values.empty() ||
-        std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }))
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // lrzsz on one end of the line: its standard input and output are the tty, in a session of its
 // own (under ours it stops at the end of a transfer and never exits), in `dir`.
 bool startLrzsz(ChildProcess& child, const char* command, const QString& tty, const QString& dir,
@@ -155,7 +145,7 @@ QString rateText(const std::vector<double>& seconds, std::int64_t bytes)
     std::vector<double> rates;
     for (const double s : seconds)
         rates.push_back(bytes / s / 1000.0);
-    const double mid = medianOf(rates);
+    const double mid = median(rates);
     if (std::isnan(mid))
         return QStringLiteral("failed");
     const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
@@ -166,7 +156,7 @@ QString rateText(const std::vector<double>& seconds, std::int64_t bytes)
 
 Row row(const Case& c)
 {
-    const double ratio = medianOf(c.lrzsz) / medianOf(c.program);
+    const double ratio = median(c.lrzsz) / median(c.program);
     const bool sending = c.direction == Direction::Send;
     Row r;
     r.measure = QStringLiteral("%1, command line %2")

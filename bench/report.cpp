@@ -5,6 +5,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <cmath>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -120,4 +121,14 @@ QJsonObject Report::json() const
     return QJsonObject{{QStringLiteral("machine"), m_machine},
                        {QStringLiteral("header"), header},
                        {QStringLiteral("rows"), rows}};
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty() ||
+        std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); }))
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }

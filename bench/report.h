@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+// The median of the runs; NaN when there are none or one failed.
+double median(std::vector<double> values);
+
 // The machine the figures come from.
 struct Machine
 {
