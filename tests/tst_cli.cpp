@@ -429,6 +429,26 @@ private slots:
         QTest::newRow("receive option on send")
             << QStringList{QStringLiteral("send"), out, QStringLiteral("--force")}
             << "--force belongs to the receive command";
+        QTest::newRow("unknown flow control")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--flow"),
+                           QStringLiteral("dtrdsr")}
+            << "--flow must be none, rtscts or xonxoff";
+        QTest::newRow("speed above 12 Mbaud")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--baud"),
+                           QStringLiteral("12000001")}
+            << "--baud must be a whole number";
+        QTest::newRow("negative line delay")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--line-delay"),
+                           QStringLiteral("-1")}
+            << "--line-delay must be a whole number of milliseconds";
+        QTest::newRow("wait timeout without text")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--wait-timeout"),
+                           QStringLiteral("3")}
+            << "--wait-timeout goes with --wait-for";
+        QTest::newRow("pacing on receive")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--char-delay"),
+                           QStringLiteral("3")}
+            << "--char-delay belongs to the send command";
         QTest::newRow("transfer option on the window")
             << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
             << "--baud belongs to the send and receive commands";
@@ -454,12 +474,14 @@ private slots:
                                  << QStringList{"send FILE", "receive FILE", "ports",    "--com1",
                                                 "--com2",    "--device",     "--version"};
         QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
-                              << QStringList{"--port",   "--baud",    "--com1",     "--com2",
-                                             "--device", "--version", "Exit status"};
+                              << QStringList{"--port",     "--baud",         "--com1",
+                                             "--com2",     "--device",       "--version",
+                                             "--flow",     "--char-delay",   "--line-delay",
+                                             "--wait-for", "--wait-timeout", "Exit status"};
         QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("-h")}
-                                 << QStringList{"--port",      "--baud",     "--idle", "--timeout",
-                                                "--max-bytes", "--force",    "--com1", "--com2",
-                                                "--device",    "Exit status"};
+                                 << QStringList{"--port",      "--baud",  "--idle",     "--timeout",
+                                                "--max-bytes", "--force", "--com1",     "--com2",
+                                                "--device",    "--flow",  "Exit status"};
         QTest::newRow("ports") << QStringList{QStringLiteral("ports"), QStringLiteral("--help")}
                                << QStringList{"--json", "--version"};
     }
@@ -601,6 +623,7 @@ private slots:
         PortMap devices;
         devices.setStored(1, stale);
         CommSettings::saveDevices(store, devices);
+        CommSettings::saveFlow(store, 1, LineSettings::Flow::XonXoff);
         QVERIFY(store.sync(nullptr));
         const QByteArray storedBefore = readFile(store.fileName());
         const QString file = path(QStringLiteral("in.bin"));
@@ -634,6 +657,21 @@ private slots:
             QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
             QVERIFY2(run.errorText().contains(QStringLiteral(" at 115200,N,8,1 ")),
                      qPrintable(run.errorText()));
+        }
+        // The port's stored XON/XOFF: bytes that the line takes for flow control go out as data,
+        // with a warning; --flow none for the run has none to give.
+        const QString flowBytes = path(QStringLiteral("flow.bin"));
+        QVERIFY(writeFile(flowBytes, QByteArray("a\x11z\x13")));
+        for (const bool stored : {true, false}) {
+            QStringList arguments{QStringLiteral("send"), flowBytes, QStringLiteral("--com1"),
+                                  device.devicePath()};
+            if (!stored)
+                arguments << QStringLiteral("--flow") << QStringLiteral("none");
+            MarluneRun run(arguments);
+            QCOMPARE(device.readExactly(4), QByteArray("a\x11z\x13"));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QCOMPARE(run.errorText().contains(QStringLiteral("contains 0x11/0x13 bytes")), stored);
         }
         // The commands only read the store.
         QCOMPARE(readFile(store.fileName()), storedBefore);
@@ -690,24 +728,51 @@ private slots:
 
     void anySpeedTheDeviceTakes()
     {
-        // A speed outside termios's table, as many boards use; a pty takes any.
+        // A speed outside termios's table, as many boards use, up to the 12 Mbaud of the
+        // fastest adapters; a pty takes any. The flow control asked for reaches the line.
         PtyPair device;
         QVERIFY(device.isValid());
         const QString file = path(QStringLiteral("in.bin"));
         const QByteArray data = randomBytes(4 * 1024 * 1024, 23);
         QVERIFY(writeFile(file, data));
         MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--baud"),
-                        QStringLiteral("250000"), QStringLiteral("--com1"), device.devicePath()});
+                        QStringLiteral("12000000"), QStringLiteral("--flow"),
+                        QStringLiteral("rtscts"), QStringLiteral("--com1"), device.devicePath()});
         // The file is far more than the pty takes, so the program still holds the line while
         // we look.
         QByteArray arrived = device.readExactly(1);
-        QCOMPARE(device.speed(), 250000);
+        QCOMPARE(device.speed(), 12000000);
+        QCOMPARE(device.flowControl(), QStringLiteral("rtscts"));
         QVERIFY(device.isHeld());
         arrived += device.readExactly(data.size() - arrived.size(), 60000);
         QVERIFY(run.waitForExit());
         QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
         QVERIFY(arrived == data);
-        QVERIFY2(run.errorText().contains(QStringLiteral(" at 250000,N,8,1 ")),
+        QVERIFY2(run.errorText().contains(QStringLiteral(" at 12000000,N,8,1 ")),
+                 qPrintable(run.errorText()));
+    }
+
+    void pacedSendWaitsForTheDevice()
+    {
+        // The device answers the first line with its prompt and never the second.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("script.txt"));
+        QVERIFY(writeFile(file, "first\r\nsecond\r\n"));
+        MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--wait-for"),
+                        QStringLiteral("> "), QStringLiteral("--wait-timeout"),
+                        QStringLiteral("0.5"), QStringLiteral("--line-delay"),
+                        QStringLiteral("100"), QStringLiteral("--com1"), device.devicePath()});
+        QCOMPARE(device.readExactly(7), QByteArray("first\r\n"));
+        QVERIFY(device.write("> "));
+        QCOMPARE(device.readExactly(8), QByteArray("second\r\n"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("No \"> \" came from COM1 (%1) within "
+                                                         "0.5 s after line 2")
+                                              .arg(device.devicePath())),
+                 qPrintable(run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("after 15 of 15 bytes")),
                  qPrintable(run.errorText()));
     }
 

@@ -31,6 +31,8 @@ void configurePort(SerialPort& port, const CommandLine& commandLine)
     // run at that speed, opening the port tells.
     port.setSettings(commandLine.baud ? LineSettings::plain(*commandLine.baud)
                                       : CommSettings::storedBaud(store));
+    // The port is closed, so it takes any flow control; the device tells at the open.
+    port.setFlowControl(commandLine.flow.value_or(CommSettings::storedFlow(store, number)));
 }
 
 } // namespace
@@ -64,6 +66,7 @@ int runTransferCommand(const CommandLine& commandLine)
                          Qt::QueuedConnection);
         QObject::connect(&watcher, &SignalWatcher::received, &*sender,
                          [&](int number) { sender->interrupt(signalName(number)); });
+        sender->setPacing(commandLine.pacing);
         started = sender->start(commandLine.file, &error);
     } else {
         receiver.emplace(port, progress);

@@ -2,6 +2,7 @@
 
 #include "main_window/fittinglabel.h"
 #include "main_window/helpwindow.h"
+#include "main_window/sendoptionsstore.h"
 #include "platform/filedialog.h"
 #include "platform/linesettings.h"
 #include "platform/messageservice.h"
@@ -23,6 +24,7 @@
 
 #include <climits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -76,9 +78,17 @@ void Form1::connectControls()
     // Ends the program at once, without the close handling.
     connect(m_ui.mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(m_ui.mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
+    connect(m_ui.mnuSendOptions, &QAction::triggered, this, &Form1::mnuSendOptions_Click);
+    for (const auto& [action, flow] :
+         {std::pair{m_ui.mnuFlowNone, LineSettings::Flow::None},
+          std::pair{m_ui.mnuFlowRtsCts, LineSettings::Flow::RtsCts},
+          std::pair{m_ui.mnuFlowXonXoff, LineSettings::Flow::XonXoff}}) {
+        connect(action, &QAction::triggered, this, [this, flow] { chooseFlow(flow); });
+    }
 
     connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
     connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
+    connect(&m_sender, &FileSender::warned, &m_feedback, &TransferFeedback::note);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
     connect(&m_receiver, &FileReceiver::ended, this, &Form1::onReceiveEnded);
 }
@@ -100,6 +110,7 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     MSComm1.setCommPort(portForRun.value_or(CommSettings::storedPort(m_store)));
     selectSPort(MSComm1.CommPort() - 1);
     MSComm1.setSettings(CommSettings::storedBaud(m_store));
+    m_sender.setPacing(SendOptionsStore::load(m_store));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(m_ui.Buart.size()); ++i) {
@@ -146,6 +157,37 @@ void Form1::SPort_Click(int index)
     MSComm1.setCommPort(index == 0 ? 1 : 2);
     m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
     m_devices.refresh();
+    // Each port keeps its own flow control: the devices behind them differ.
+    if (!MSComm1.PortOpen())
+        MSComm1.setFlowControl(CommSettings::storedFlow(m_store, MSComm1.CommPort()));
+    showFlow();
+}
+
+void Form1::mnuSendOptions_Click()
+{
+    SendPacing pacing = m_sender.pacing();
+    if (!m_sendOptions->edit(this, &pacing))
+        return;
+    m_sender.setPacing(pacing);
+    SendOptionsStore::save(m_store, pacing);
+}
+
+void Form1::chooseFlow(LineSettings::Flow flow)
+{
+    QString error;
+    if (!MSComm1.setFlowControl(flow, &error))
+        showError(error);
+    else
+        CommSettings::saveFlow(m_store, MSComm1.CommPort(), flow);
+    showFlow();
+}
+
+void Form1::showFlow()
+{
+    const LineSettings::Flow flow = MSComm1.flowControl();
+    m_ui.mnuFlowNone->setChecked(flow == LineSettings::Flow::None);
+    m_ui.mnuFlowRtsCts->setChecked(flow == LineSettings::Flow::RtsCts);
+    m_ui.mnuFlowXonXoff->setChecked(flow == LineSettings::Flow::XonXoff);
 }
 
 void Form1::Buart_Click(int index)
@@ -249,6 +291,7 @@ void Form1::onSendEnded(const FileSender::Outcome& outcome)
         break;
     case FileSender::Ending::SourceFailed:
     case FileSender::Ending::DeviceLost:
+    case FileSender::Ending::NoAnswer:
         // The message says everything; the status says nothing of a send cut short.
         m_feedback.ended(QString());
         break;

@@ -6,6 +6,7 @@
 #include "main_window/form1ui.h"
 #include "main_window/optiongrouptabstop.h"
 #include "main_window/qthelpviewer.h"
+#include "main_window/qtsendoptionseditor.h"
 #include "main_window/refreshthrottle.h"
 #include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
@@ -45,6 +46,7 @@ public:
     // Tests stand in for the platform's help viewer and device dialog.
     void setHelpViewer(HelpViewer& viewer) { m_help = &viewer; }
     void setDeviceChooser(DeviceChooser& chooser) { m_devices.setChooser(chooser); }
+    void setSendOptionsEditor(SendOptionsEditor& editor) { m_sendOptions = &editor; }
 
     // The click handlers, also reached through the menu.
     void Command1_Click();
@@ -52,6 +54,8 @@ public:
     void Command3_Click();
     void Command4_Click();
     void mnuContents_Click();
+    // "Send options": the pacing of the sends from now on, stored at once.
+    void mnuSendOptions_Click();
     void mnuExit_Click();
 
 protected:
@@ -66,6 +70,9 @@ private:
     void Buart_Click(int index);
     void selectSPort(int index);
     void selectBuart(int index);
+    // The flow control menu: the port's choice, stored for the port number.
+    void chooseFlow(LineSettings::Flow flow);
+    void showFlow();
 
     // Sends the file the user picked or dropped on the window.
     void sendFile(const QString& path);
@@ -96,6 +103,8 @@ private:
     HelpViewer* m_help = &m_platformHelp;
     HelpWindow* m_helpWindow = nullptr;
     SettingsStore m_store{CommSettings::application};
+    QtSendOptionsEditor m_platformSendOptions;
+    SendOptionsEditor* m_sendOptions = &m_platformSendOptions;
 
     SerialPort MSComm1;
     // Children, so that tools and tests find them.

@@ -21,6 +21,7 @@ TransferFeedback::TransferFeedback(QLabel& status, QLabel& detail, QObject* pare
 void TransferFeedback::started(const TransferReport& report)
 {
     m_report = &report;
+    m_note.clear();
     m_tick.start();
     refresh();
 }
@@ -30,6 +31,12 @@ void TransferFeedback::ended(const QString& text)
     m_report = nullptr;
     m_tick.stop();
     show(text);
+}
+
+void TransferFeedback::note(const QString& text)
+{
+    m_note = text;
+    refresh();
 }
 
 void TransferFeedback::show(const QString& text)
@@ -42,5 +49,6 @@ void TransferFeedback::show(const QString& text)
 void TransferFeedback::refresh()
 {
     if (m_report)
-        show(TransferText::status(*m_report));
+        show(TransferText::status(*m_report) +
+             (m_note.isEmpty() ? QString() : QLatin1Char('\n') + m_note));
 }

@@ -194,4 +194,23 @@ QString notPassedOn(qint64 bytes, const QString& stream, const QString& why)
     return tr("The last %1 bytes could not be passed on to %2: %3.").arg(bytes).arg(stream, why);
 }
 
+QString noAnswer(const QByteArray& text, qint64 timeoutMs, const QString& port, qint64 line,
+                 qint64 sent, qint64 length)
+{
+    const QString ofLength = length < 0 ? QString() : tr(" of %1").arg(length);
+    return tr("No \"%1\" came from %2 within %3 s after line %4.\nThe send was stopped after "
+              "%5%6 bytes.")
+        .arg(QString::fromUtf8(text), port, QString::number(double(timeoutMs) / 1000.0))
+        .arg(line)
+        .arg(sent)
+        .arg(ofLength);
+}
+
+QString flowBytesInData(const QString& source)
+{
+    return tr("Warning: %1 contains 0x11/0x13 bytes: they are data and the line will take them "
+              "as flow control (XON/XOFF).")
+        .arg(source);
+}
+
 } // namespace TransferText

@@ -34,6 +34,11 @@ QString summaryLine(const TransferReport& report, const QString& file, const QSt
 QString sendCancelled(qint64 sent, qint64 length, bool exact, const QString& why = {},
                       const QString& port = {});
 QString sendLost(const QString& reason, qint64 handed, qint64 length);
+// A paced send whose device did not send `text` within `timeoutMs` after line `line`.
+QString noAnswer(const QByteArray& text, qint64 timeoutMs, const QString& port, qint64 line,
+                 qint64 sent, qint64 length);
+// A send under XON/XOFF whose bytes hold 0x11 or 0x13.
+QString flowBytesInData(const QString& source);
 
 // How a reception that ended as asked ended: ", ended by SIGINT (3 more bytes arrived and were
 // not kept); "a.bin" was left as it was found".
