@@ -445,6 +445,9 @@ private slots:
             << QStringList{QStringLiteral("send"), out, QStringLiteral("--wait-timeout"),
                            QStringLiteral("3")}
             << "--wait-timeout goes with --wait-for";
+        QTest::newRow("reconnect on send")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--reconnect")}
+            << "--reconnect belongs to the receive command";
         QTest::newRow("pacing on receive")
             << QStringList{QStringLiteral("receive"), out, QStringLiteral("--char-delay"),
                            QStringLiteral("3")}
@@ -773,6 +776,71 @@ private slots:
                                               .arg(device.devicePath())),
                  qPrintable(run.errorText()));
         QVERIFY2(run.errorText().contains(QStringLiteral("after 15 of 15 bytes")),
+                 qPrintable(run.errorText()));
+    }
+
+    void transferWaitsForADeviceThatAppearsLater()
+    {
+        // The device's name is a link that appears only after the program started, as a board's
+        // USB port after a reset.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString link = path(QStringLiteral("board"));
+        const QString file = path(QStringLiteral("in.bin"));
+        QVERIFY(writeFile(file, "late device"));
+        MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--wait-for-device"),
+                        QStringLiteral("20"), QStringLiteral("--com1"), link});
+        QTRY_VERIFY_WITH_TIMEOUT(run.errorText().contains(QStringLiteral("waiting up to 20 s")),
+                                 20000);
+        QVERIFY(run.isRunning());
+        QVERIFY(QFile::link(device.devicePath(), link));
+        QCOMPARE(device.readExactly(11), QByteArray("late device"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+
+        // A device that never comes: the wait ends with the time it took.
+        MarluneRun never({QStringLiteral("receive"), path(QStringLiteral("out.bin")),
+                          QStringLiteral("--wait-for-device"), QStringLiteral("0.3"),
+                          QStringLiteral("--com1"), path(QStringLiteral("nothing"))});
+        QVERIFY(never.waitForExit());
+        QVERIFY2(never.exitedWith(1), qPrintable(never.describeEnd() + never.errorText()));
+        QVERIFY2(never.errorText().contains(QStringLiteral("did not appear within 0.3 s")),
+                 qPrintable(never.errorText()));
+    }
+
+    void receptionReconnectsWhenTheDeviceComesBack()
+    {
+        // The device's stable name is a link; the device goes away, and comes back as another
+        // pseudo-terminal under the same name.
+        auto first = std::make_unique<PtyPair>();
+        QVERIFY(first->isValid());
+        const QString link = path(QStringLiteral("board"));
+        QVERIFY(QFile::link(first->devicePath(), link));
+        const QString file = path(QStringLiteral("out.bin"));
+        MarluneRun run({QStringLiteral("receive"), file, QStringLiteral("--reconnect"),
+                        QStringLiteral("--com1"), link});
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        const QByteArray before = randomBytes(30'000, 31);
+        QVERIFY(first->write(before));
+        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), before.size(), 20000);
+        first->closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(run.errorText().contains(QStringLiteral("waiting for the device")),
+                                 20000);
+        QVERIFY(QFile::remove(link));
+        QTest::qWait(500);
+        PtyPair second;
+        QVERIFY(second.isValid());
+        QVERIFY(QFile::link(second.devicePath(), link));
+        QTRY_VERIFY_WITH_TIMEOUT(second.isHeld(), 20000);
+        QVERIFY(run.errorText().contains(QStringLiteral("is back after")));
+        const QByteArray after = randomBytes(20'000, 32);
+        QVERIFY(second.write(after));
+        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), before.size() + after.size(), 20000);
+        run.sendSignal(SIGINT);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(readFile(file) == before + after);
+        QVERIFY2(run.errorText().contains(QStringLiteral("with 1 gap of ")),
                  qPrintable(run.errorText()));
     }
 

@@ -70,7 +70,20 @@ const char lineOptionsHelp[] =
     "                   resume; they never reach FILE, and a file that holds them is\n"
     "                   sent with a warning, as the device takes them for flow\n"
     "                   control). Default: the one last chosen in the window for the\n"
-    "                   port, else none.\n";
+    "                   port, else none.\n"
+    "  --wait-for-device SECONDS\n"
+    "                   When the device is absent (a board's USB port that comes\n"
+    "                   back after a reset, an adapter not yet plugged in), wait up\n"
+    "                   to SECONDS for it to appear, then start. Without it an\n"
+    "                   absent device fails at once.\n";
+
+// Receive only: outlasting the loss of the device.
+const char reconnectHelp[] =
+    "  --reconnect      When the device goes away, keep FILE open with every byte\n"
+    "                   that arrived, say so, wait for the device to come back under\n"
+    "                   the same name (or its /dev/serial/by-id name) and go on\n"
+    "                   appending; the summary tells the gaps and how long they\n"
+    "                   were. Without it the reception ends when the device goes.\n";
 
 const char sendHelp[] =
     "Usage: marlune send FILE|- [--port 1|2] [--baud N] [--device PATH]\n"
@@ -78,6 +91,7 @@ const char sendHelp[] =
     "                           [--flow none|rtscts|xonxoff]\n"
     "                           [--char-delay MS] [--line-delay MS]\n"
     "                           [--wait-for TEXT [--wait-timeout SECONDS]]\n"
+    "                           [--wait-for-device SECONDS]\n"
     "\n"
     "Sends the bytes of FILE over the serial line exactly as they are, and exits\n"
     "once every byte has left. With - it sends standard input until its end (a file\n"
@@ -106,7 +120,7 @@ const char sendExitHelp[] =
     "  0  every byte was sent\n"
     "  1  the send failed or was stopped (the port or the file could not be opened or\n"
     "     read, the device refused the speed or went away, the text of --wait-for\n"
-    "     did not come in time)\n"
+    "     did not come in time, the device did not appear within --wait-for-device)\n"
     "  2  the command line was not understood\n";
 
 const char receiveHelp[] =
@@ -114,6 +128,7 @@ const char receiveHelp[] =
     "                              [--timeout SECONDS] [--max-bytes N] [--force]\n"
     "                              [--device PATH] [--com1 PATH] [--com2 PATH]\n"
     "                              [--flow none|rtscts|xonxoff]\n"
+    "                              [--wait-for-device SECONDS] [--reconnect]\n"
     "\n"
     "Stores every byte that arrives on the serial line in FILE, in arrival order,\n"
     "until Ctrl-C (or SIGTERM, SIGHUP), --idle or --max-bytes ends it. With - the\n"
@@ -142,8 +157,9 @@ const char receiveExitHelp[] =
     "  1  the reception failed or was refused: FILE is not empty and --force was not\n"
     "     given, the port or the file could not be opened, the device refused the\n"
     "     speed, no first byte came within --timeout, a write failed, the reader of\n"
-    "     standard output went away or stopped reading, the device went away (every\n"
-    "     byte read before is in FILE)\n"
+    "     standard output went away or stopped reading, the device went away without\n"
+    "     --reconnect (every byte read before is in FILE), the device did not appear\n"
+    "     within --wait-for-device\n"
     "  2  the command line was not understood\n";
 
 const char portsHelp[] =
@@ -209,6 +225,10 @@ struct Options
     const QCommandLineOption waitFor{QStringLiteral("wait-for"), QString(), QStringLiteral("TEXT")};
     const QCommandLineOption waitTimeout{QStringLiteral("wait-timeout"), QString(),
                                          QStringLiteral("SECONDS")};
+    // Devices that come and go.
+    const QCommandLineOption waitForDevice{QStringLiteral("wait-for-device"), QString(),
+                                           QStringLiteral("SECONDS")};
+    const QCommandLineOption reconnect{QStringLiteral("reconnect"), QString()};
 
     struct Belonging
     {
@@ -234,6 +254,8 @@ struct Options
         {&lineDelay, {Command::Send}, "the send command only"},
         {&waitFor, {Command::Send}, "the send command only"},
         {&waitTimeout, {Command::Send}, "the send command only"},
+        {&waitForDevice, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&reconnect, {Command::Receive}, "the receive command only"},
     };
 
     QList<QCommandLineOption> all() const
@@ -264,7 +286,8 @@ QString readCommand(const QStringList& words, CommandLine* line)
             line->helpText = command == Command::Send
                                  ? tr(sendHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
                              : command == Command::Receive
-                                 ? tr(receiveHelp) + portHelp + tr(receiveExitHelp)
+                                 ? tr(receiveHelp) + portHelp + tr(reconnectHelp) +
+                                       tr(receiveExitHelp)
                                  : tr(portsHelp);
             return QString();
         }
@@ -412,6 +435,14 @@ QString readPacingOptions(const QCommandLineParser& parser, const Options& optio
     return QString();
 }
 
+// Devices that come and go.
+QString readDeviceWaitOptions(const QCommandLineParser& parser, const Options& options,
+                              CommandLine* line)
+{
+    line->reconnect = parser.isSet(options.reconnect);
+    return readSeconds(parser, options.waitForDevice, &line->waitForDeviceMs);
+}
+
 QString readReceiveOptions(const QCommandLineParser& parser, const Options& options,
                            CommandLine* line)
 {
@@ -469,6 +500,7 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         [&] { return readReceiveOptions(parser, options, &line); },
         [&] { return readFlowOptions(parser, options, &line); },
         [&] { return readPacingOptions(parser, options, &line); },
+        [&] { return readDeviceWaitOptions(parser, options, &line); },
     };
     for (const auto& step : steps) {
         line.error = step();

@@ -50,6 +50,10 @@ struct CommandLine
     // Send pacing: --char-delay, --line-delay, --wait-for and --wait-timeout.
     SendPacing pacing;
 
+    // Devices that come and go.
+    std::optional<qint64> waitForDeviceMs; // --wait-for-device: how long to wait for it
+    bool reconnect = false;                // receive: --reconnect
+
     QString error; // empty when the line was understood
     bool helpRequested = false;
     bool versionRequested = false;

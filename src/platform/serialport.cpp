@@ -79,13 +79,18 @@ bool SerialPort::setPortOpen(bool open, QString* error)
         closePort();
         return true;
     }
+    return openAt(device(), error);
+}
+
+bool SerialPort::openAt(const QString& path, QString* error)
+{
     if (PortOpen()) {
         if (error)
             *error = tr("Cannot open %1: the port is already open.").arg(describe());
         return false;
     }
     QString why;
-    if (!m_device.open(device(), m_line, &why)) {
+    if (!m_device.open(path, m_line, &why)) {
         if (error)
             *error = tr("Cannot open %1: %2").arg(describe(), why);
         return false;

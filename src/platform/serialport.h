@@ -52,6 +52,9 @@ public:
     // use the settings, or when the port is already open. Closing offers what arrived to the
     // input's consumer and drops what was not yet handed to the system for output.
     bool setPortOpen(bool open, QString* error = nullptr);
+    // Opens the port on `path` instead of the device the port number stands for: the stable name
+    // the device had, when it comes back under another number. Messages still name the port.
+    bool openAt(const QString& path, QString* error = nullptr);
 
     // Low latency for a protocol transfer: the driver hands received bytes over at once instead
     // of gathering them (an FTDI adapter waits 16 ms by default). Asked for on the open port,
