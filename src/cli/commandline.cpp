@@ -283,12 +283,12 @@ QString readCommand(const QStringList& words, CommandLine* line)
             const QString portHelp =
                 tr(portOptionsHelp).arg(LineSettings::lowestSpeed).arg(LineSettings::highestSpeed) +
                 tr(lineOptionsHelp);
-            line->helpText = command == Command::Send
-                                 ? tr(sendHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
-                             : command == Command::Receive
-                                 ? tr(receiveHelp) + portHelp + tr(reconnectHelp) +
-                                       tr(receiveExitHelp)
-                                 : tr(portsHelp);
+            line->helpText =
+                command == Command::Send
+                    ? tr(sendHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
+                : command == Command::Receive
+                    ? tr(receiveHelp) + portHelp + tr(reconnectHelp) + tr(receiveExitHelp)
+                    : tr(portsHelp);
             return QString();
         }
     }

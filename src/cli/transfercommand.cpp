@@ -93,11 +93,11 @@ int runTransferCommand(const CommandLine& commandLine)
         });
     }
     const auto startTransfer = [&](QString* error) {
-        return sender ? sender->start(commandLine.file, error)
-                      : receiver->start(commandLine.file, commandLine.force,
-                                        {commandLine.idleMs, commandLine.maxBytes,
-                                         commandLine.timeoutMs},
-                                        error);
+        return sender
+                   ? sender->start(commandLine.file, error)
+                   : receiver->start(
+                         commandLine.file, commandLine.force,
+                         {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs}, error);
     };
 
     // An absent device, waited for: the transfer starts once the device can be opened.
@@ -106,9 +106,9 @@ int runTransferCommand(const CommandLine& commandLine)
     QString lastRefusal;
     if (commandLine.waitForDeviceMs && !QFileInfo::exists(port.device())) {
         waiting = true;
-        progress.message(QStringLiteral("marlune: ") +
-                         TransferText::waitingForDevice(port.describe(),
-                                                        *commandLine.waitForDeviceMs));
+        progress.message(
+            QStringLiteral("marlune: ") +
+            TransferText::waitingForDevice(port.describe(), *commandLine.waitForDeviceMs));
         QObject::connect(&deviceWatch, &DeviceWatch::present, &deviceWatch, [&] {
             // A device just plugged in may not let this user in at once; the next look tries
             // again.

@@ -28,6 +28,8 @@
 
 namespace {
 
+// "1" when a reception outlasts the loss of its device, in the "CommSet" section.
+const QString reconnectKey = QStringLiteral("Reconnect");
 const QString waitingText = QStringLiteral("Waitting Receive...");
 // At most this often (once a second) the count and the view follow a reception. Laying out and
 // painting a block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and
@@ -79,6 +81,17 @@ void Form1::connectControls()
     connect(m_ui.mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(m_ui.mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
     connect(m_ui.mnuSendOptions, &QAction::triggered, this, &Form1::mnuSendOptions_Click);
+    connect(m_ui.mnuReconnect, &QAction::toggled, this, [this](bool on) {
+        m_receiver.setReconnect(on);
+        m_store.SaveSetting(CommSettings::section, reconnectKey,
+                            on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(&m_receiver, &FileReceiver::deviceAway, this, [this](const QString& reason) {
+        m_feedback.note(TransferText::deviceAway(reason, m_receiver.path()));
+    });
+    connect(&m_receiver, &FileReceiver::deviceBack, this, [this](qint64 gapMs) {
+        m_feedback.note(TransferText::deviceBack(MSComm1.describe(), gapMs));
+    });
     for (const auto& [action, flow] :
          {std::pair{m_ui.mnuFlowNone, LineSettings::Flow::None},
           std::pair{m_ui.mnuFlowRtsCts, LineSettings::Flow::RtsCts},
@@ -111,6 +124,8 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     selectSPort(MSComm1.CommPort() - 1);
     MSComm1.setSettings(CommSettings::storedBaud(m_store));
     m_sender.setPacing(SendOptionsStore::load(m_store));
+    m_ui.mnuReconnect->setChecked(
+        m_store.GetSetting(CommSettings::section, reconnectKey, QString()) == QLatin1String("1"));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(m_ui.Buart.size()); ++i) {
@@ -379,7 +394,10 @@ void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
 {
     m_receiveView.flush();
     // However the reception ended, the file holds what was stored.
-    m_feedback.ended(TransferText::summary(m_receiver.report()));
+    QString summary = TransferText::summary(m_receiver.report());
+    if (outcome.gaps > 0)
+        summary += QLatin1Char('\n') + TransferText::gaps(outcome.gaps, outcome.gapMs).mid(2);
+    m_feedback.ended(summary);
     // A new reception took over: it arranges the window itself.
     if (outcome.ending == FileReceiver::Ending::HandedOver)
         return;

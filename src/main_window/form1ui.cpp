@@ -109,6 +109,9 @@ void Form1Ui::createMenus(QMainWindow* form)
     mnuFlowNone->setChecked(true);
     mnuSendOptions = mnuLine->addAction(tr("&Send Options..."));
     mnuSendOptions->setObjectName(QStringLiteral("mnuSendOptions"));
+    mnuReconnect = mnuLine->addAction(tr("Re&connect When the Device Comes Back"));
+    mnuReconnect->setObjectName(QStringLiteral("mnuReconnect"));
+    mnuReconnect->setCheckable(true);
 
     mnuHelp = form->menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));

@@ -87,6 +87,7 @@ public:
     QAction* mnuFlowRtsCts = nullptr;
     QAction* mnuFlowXonXoff = nullptr;
     QAction* mnuSendOptions = nullptr;
+    QAction* mnuReconnect = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuContents = nullptr;
 

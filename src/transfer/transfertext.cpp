@@ -236,8 +236,8 @@ QString waitingForDevice(const QString& port, qint64 ms)
 
 QString deviceDidNotAppear(const QString& port, qint64 ms, const QString& refusal)
 {
-    const QString text = tr("%1 did not appear within %2 s.")
-                             .arg(port, QString::number(double(ms) / 1000.0));
+    const QString text =
+        tr("%1 did not appear within %2 s.").arg(port, QString::number(double(ms) / 1000.0));
     return refusal.isEmpty() ? text : text + QLatin1Char(' ') + refusal;
 }
 

@@ -212,6 +212,60 @@ mark replugged
 [ -e {USB} ] && echo yes || echo no
 """, host)
 
+    def reception_reconnects(self):
+        before = every_byte_value(200, 19)  # 51,200 bytes
+        after = every_byte_value(120, 23)
+        target = os.path.join(self.shared, "reconnect.bin")
+
+        def size():
+            return os.path.getsize(target) if os.path.exists(target) else 0
+
+        def wait_size(count):
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and size() < count:
+                time.sleep(0.1)
+
+        def host(guest):
+            guest.wait_mark("reconnect receiving")
+            guest.usb.send(before)
+            wait_size(len(before))
+            time.sleep(1)
+            guest.unplug()
+            time.sleep(2)
+            guest.replug()
+            guest.answer("reconnect-replugged")
+            guest.wait_mark("reconnect back", 180)
+            guest.usb.send(after)
+            wait_size(len(before) + len(after))
+            guest.answer("reconnect-stop")
+            guest.wait_mark("reconnect done")
+            lines = guest.after_mark("reconnect done")
+            text = "\n".join(lines)
+            stored = self.read("reconnect.bin") or b""
+            self.check(stored == before + after,
+                       f"reconnecting reception: the file holds {len(stored)} bytes, "
+                       f"{'equal' if stored == before + after else 'not equal'} to the "
+                       f"{len(before)} sent before the unplug and {len(after)} after")
+            self.check(lines[:1] == ["0"], f"reconnecting reception exit status {lines[:1]}")
+            self.check("waiting for the device to come back" in text and "is back after" in text
+                       and "with 1 gap of" in text,
+                       f"reconnecting reception tells the gap: {text}")
+        self.step("reconnect after unplug", f"""
+appears {USB}
+{self.marlune} receive /rig/reconnect.bin --device {USB} --force --reconnect 2>/tmp/err &
+pid=$!; configured {USB} 9600
+mark reconnect receiving
+await reconnect-replugged
+appears {USB}
+configured {USB} 9600
+sleep 1
+mark reconnect back
+await reconnect-stop
+kill -INT $pid; wait $pid; rc=$?
+mark reconnect done
+echo $rc; cat /tmp/err
+""", host)
+
     def unplugged_mid_send(self):
         data = every_byte_value(2048, 13)
         path = self.file("unplug-send.bin", data)
@@ -332,6 +386,7 @@ def main():
         # not its far end reads, so it cannot be held back as a real adapter would be.
         scenarios.interrupted_send_is_exact(UART)
         scenarios.unplugged_mid_reception()
+        scenarios.reception_reconnects()
         scenarios.unplugged_mid_send()
         scenarios.window_both_ways()
         scenarios.run(image_dir)
