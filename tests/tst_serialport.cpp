@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,7 +15,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <linux/serial.h>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -191,6 +196,47 @@ private slots:
         QVERIFY(m_port->setLowLatency(false));
         QVERIFY(m_port->output().write("still"));
         QCOMPARE(m_pty->readExactly(5), QByteArray("still"));
+    }
+
+    void lowLatencyOnARealDriverIsPutBack()
+    {
+        // Only a real driver has the settings: the virtual machine rig names its devices here.
+        const QString device = qEnvironmentVariable("MARLUNE_REAL_DEVICE");
+        if (device.isEmpty())
+            QSKIP("Needs a real serial driver: MARLUNE_REAL_DEVICE (set by the VM rig).");
+        const QString timer = QStringLiteral("/sys/class/tty/%1/device/latency_timer")
+                                  .arg(QFileInfo(device).fileName());
+        const auto timerValue = [&timer] {
+            QFile file(timer);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+        };
+        // A descriptor of our own, to look at the driver's flags behind the port's back.
+        const int fd = ::open(QFile::encodeName(device).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        const auto lowFlag = [fd] {
+            serial_struct serial{};
+            return ::ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY);
+        };
+        const QByteArray timerBefore = timerValue();
+        const bool flagBefore = lowFlag();
+
+        SerialPort port;
+        port.ports().mapForRun({{1, device}});
+        QVERIFY(port.setCommPort(1));
+        QVERIFY(port.setPortOpen(true));
+        QString why;
+        QVERIFY2(port.setLowLatency(true, &why), qPrintable(why));
+        QVERIFY(lowFlag());
+        if (!timerBefore.isEmpty())
+            QCOMPARE(timerValue(), QByteArray("1"));
+        // The close puts back what the driver had.
+        QVERIFY(port.setPortOpen(false));
+        QCOMPARE(lowFlag(), flagBefore);
+        QCOMPARE(timerValue(), timerBefore);
+        qInfo("%s: latency timer %s, low-latency flag %d", qPrintable(device),
+              timerBefore.isEmpty() ? "none" : timerBefore.constData(), int(flagBefore));
     }
 
     void allByteValuesPassBothWays()

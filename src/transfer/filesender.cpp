@@ -313,6 +313,9 @@ void FileSender::end(Ending ending, const QString& why)
         break;
     }
     m_state = State::Idle;
+    // The port outlives this send: nothing of it may be left listening there.
+    if (!m_pacing.waitFor.isEmpty())
+        m_port.input().clearConsumer();
     m_settleTimer.stop();
     m_pauseTimer.stop();
     m_waitTimer.stop();

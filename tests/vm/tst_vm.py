@@ -172,6 +172,29 @@ mark slow send stopped {name}
 echo $rc; cat /tmp/err
 """, host)
 
+    def low_latency(self):
+        test = os.path.join(os.path.dirname(self.marlune), "..", "..", "tests", "tst_serialport")
+
+        def host(guest):
+            for device in (UART, USB):
+                name = os.path.basename(device)
+                guest.wait_mark(f"latency {name}")
+                lines = guest.after_mark(f"latency {name}")
+                text = "\n".join(lines)
+                print(text, flush=True)
+                self.check(lines[:1] == ["0"] and
+                           "PASS   : SerialPortTest::lowLatencyOnARealDriverIsPutBack()" in text,
+                           f"low latency asked of {name}'s driver and put back: {text}")
+        self.step("low latency", f"""
+appears {USB}
+MARLUNE_REAL_DEVICE={UART} {test} lowLatencyOnARealDriverIsPutBack > /tmp/out 2>&1; rc=$?
+mark latency ttyS1
+echo $rc; grep -E "PASS|FAIL|QINFO|Loc" /tmp/out
+MARLUNE_REAL_DEVICE={USB} {test} lowLatencyOnARealDriverIsPutBack > /tmp/out 2>&1; rc=$?
+mark latency ttyUSB0
+echo $rc; grep -E "PASS|FAIL|QINFO|Loc" /tmp/out
+""", host)
+
     def unplugged_mid_reception(self):
         data = every_byte_value(400, 11)  # 102,400 bytes
 
@@ -385,6 +408,7 @@ def main():
         # On the UART only: QEMU's emulated FTDI adapter takes a large send at once whether or
         # not its far end reads, so it cannot be held back as a real adapter would be.
         scenarios.interrupted_send_is_exact(UART)
+        scenarios.low_latency()
         scenarios.unplugged_mid_reception()
         scenarios.reception_reconnects()
         scenarios.unplugged_mid_send()
