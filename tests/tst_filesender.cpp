@@ -173,6 +173,8 @@ private slots:
         QList<qint64> answers;
         QTimer answerer;
         answerer.setSingleShot(true);
+        // A coarse timer may fire 5% early, which would look like a send that did not wait.
+        answerer.setTimerType(Qt::PreciseTimer);
         connect(&answerer, &QTimer::timeout, this, [&] {
             // Half the prompt first: only the whole text lets the next line go.
             QVERIFY(m_pty->write("o"));
