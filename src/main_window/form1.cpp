@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -30,6 +31,8 @@ namespace {
 
 // "1" when a reception outlasts the loss of its device, in the "CommSet" section.
 const QString reconnectKey = QStringLiteral("Reconnect");
+// "1" when a transfer waits for its absent device, in the "CommSet" section.
+const QString waitForDeviceKey = QStringLiteral("WaitForDevice");
 const QString waitingText = QStringLiteral("Waitting Receive...");
 // At most this often (once a second) the count and the view follow a reception. Laying out and
 // painting a block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and
@@ -86,6 +89,11 @@ void Form1::connectControls()
         m_store.SaveSetting(CommSettings::section, reconnectKey,
                             on ? QStringLiteral("1") : QStringLiteral("0"));
     });
+    connect(m_ui.mnuWaitForDevice, &QAction::toggled, this, [this](bool on) {
+        m_store.SaveSetting(CommSettings::section, waitForDeviceKey,
+                            on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(&m_deviceWatch, &DeviceWatch::present, this, &Form1::onDevicePresent);
     connect(&m_receiver, &FileReceiver::deviceAway, this, [this](const QString& reason) {
         m_feedback.note(TransferText::deviceAway(reason, m_receiver.path()));
     });
@@ -126,6 +134,8 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     m_sender.setPacing(SendOptionsStore::load(m_store));
     m_ui.mnuReconnect->setChecked(
         m_store.GetSetting(CommSettings::section, reconnectKey, QString()) == QLatin1String("1"));
+    m_ui.mnuWaitForDevice->setChecked(m_store.GetSetting(CommSettings::section, waitForDeviceKey,
+                                                         QString()) == QLatin1String("1"));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(m_ui.Buart.size()); ++i) {
@@ -218,8 +228,47 @@ void Form1::Command1_Click()
         sendFile(CDialog.FileName());
 }
 
+bool Form1::waitForDevice(std::function<void()> start, bool sending)
+{
+    if (!m_ui.mnuWaitForDevice->isChecked() || MSComm1.PortOpen() ||
+        QFileInfo::exists(MSComm1.device()))
+        return false;
+    m_afterDevice = std::move(start);
+    m_deviceWatch.watch({MSComm1.device()});
+    m_feedback.ended(TransferText::waitingForDevice(MSComm1.describe()));
+    (sending ? m_ui.Command2 : m_ui.Command4)->show();
+    m_ui.Command1->setEnabled(false);
+    m_ui.Command3->setEnabled(false);
+    m_ui.Frame1->setEnabled(false);
+    m_ui.Frame2->setEnabled(false);
+    return true;
+}
+
+void Form1::onDevicePresent()
+{
+    // A device just plugged in may not let this user in at once; the next look tries again.
+    QString ignored;
+    if (!m_afterDevice || !MSComm1.setPortOpen(true, &ignored))
+        return;
+    MSComm1.setPortOpen(false);
+    const std::function<void()> start = std::exchange(m_afterDevice, nullptr);
+    stopWaitingForDevice();
+    start();
+}
+
+void Form1::stopWaitingForDevice()
+{
+    m_deviceWatch.stop();
+    m_afterDevice = nullptr;
+    m_feedback.ended(QString());
+    endSend();
+    showReceiveIdle();
+}
+
 void Form1::sendFile(const QString& path)
 {
+    if (waitForDevice([this, path] { sendFile(path); }, true))
+        return;
     QString error;
     switch (m_sender.start(path, &error)) {
     case FileSender::Start::PortRefused:
@@ -261,6 +310,10 @@ void Form1::showSending(const QString& path)
 
 void Form1::Command2_Click()
 {
+    if (m_afterDevice) {
+        stopWaitingForDevice();
+        return;
+    }
     // A cancel silences the line at once: what is still queued is thrown away.
     m_sender.cancel();
 }
@@ -327,6 +380,12 @@ void Form1::Command3_Click()
                       .arg(path, MSComm1.describe()));
         return;
     }
+    if (!waitForDevice([this, path] { receiveInto(path); }, false))
+        receiveInto(path);
+}
+
+void Form1::receiveInto(const QString& path)
+{
     m_ui.Label6->setText(tr(" Save File:"));
     auto target = std::make_unique<ReceiveTarget>();
     QString error;
@@ -370,6 +429,10 @@ void Form1::refreshReceiveView()
 
 void Form1::Command4_Click()
 {
+    if (m_afterDevice) {
+        stopWaitingForDevice();
+        return;
+    }
     if (m_receiver.isReceiving()) {
         // The file that was really received into, whatever the dialog shows by now.
         const QString path = m_receiver.path();

@@ -10,6 +10,7 @@
 #include "main_window/refreshthrottle.h"
 #include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
+#include "platform/devicewatch.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"
@@ -18,6 +19,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <functional>
 #include <optional>
 
 class DeviceChooser;
@@ -76,6 +78,13 @@ private:
 
     // Sends the file the user picked or dropped on the window.
     void sendFile(const QString& path);
+    void receiveInto(const QString& path);
+    // With "Wait for an Absent Device" on and the device absent: shows the wait, with the
+    // button that stops the transfer (`sending` or not) to give up, and runs `start` once the
+    // device can be opened. False when there is nothing to wait for.
+    bool waitForDevice(std::function<void()> start, bool sending);
+    void onDevicePresent();
+    void stopWaitingForDevice();
     void showSending(const QString& path);
     // The idle arrangement after a send, however it ended.
     void endSend();
@@ -118,6 +127,9 @@ private:
     OptionGroupTabStop m_portTabStop{m_ui.portButtons()};
     OptionGroupTabStop m_speedTabStop{m_ui.speedButtons()};
     FileDropTarget m_drop{*this, [this](const QString& path) { sendFile(path); }};
+    DeviceWatch m_deviceWatch;
+    // What starts once the device is there; empty while nothing waits for it.
+    std::function<void()> m_afterDevice;
     // The progress bar counts in int; long files are counted in units of 2^shift bytes.
     int m_progressShift = 0;
 };

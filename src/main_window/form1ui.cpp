@@ -112,6 +112,9 @@ void Form1Ui::createMenus(QMainWindow* form)
     mnuReconnect = mnuLine->addAction(tr("Re&connect When the Device Comes Back"));
     mnuReconnect->setObjectName(QStringLiteral("mnuReconnect"));
     mnuReconnect->setCheckable(true);
+    mnuWaitForDevice = mnuLine->addAction(tr("&Wait for an Absent Device"));
+    mnuWaitForDevice->setObjectName(QStringLiteral("mnuWaitForDevice"));
+    mnuWaitForDevice->setCheckable(true);
 
     mnuHelp = form->menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));

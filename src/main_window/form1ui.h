@@ -88,6 +88,7 @@ public:
     QAction* mnuFlowXonXoff = nullptr;
     QAction* mnuSendOptions = nullptr;
     QAction* mnuReconnect = nullptr;
+    QAction* mnuWaitForDevice = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuContents = nullptr;
 

@@ -234,6 +234,11 @@ QString waitingForDevice(const QString& port, qint64 ms)
         .arg(port, QString::number(double(ms) / 1000.0));
 }
 
+QString waitingForDevice(const QString& port)
+{
+    return tr("%1 is not there; waiting for it to appear.").arg(port);
+}
+
 QString deviceDidNotAppear(const QString& port, qint64 ms, const QString& refusal)
 {
     const QString text =

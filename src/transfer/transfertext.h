@@ -45,6 +45,8 @@ QString gaps(int count, qint64 ms);
 // A transfer that waits for its absent device, and how that wait ended without it. `refusal`
 // is why the device could not be opened when it did appear; empty when it never did.
 QString waitingForDevice(const QString& port, qint64 ms);
+// The same without a limit, until the user gives up.
+QString waitingForDevice(const QString& port);
 QString deviceDidNotAppear(const QString& port, qint64 ms, const QString& refusal);
 QString stoppedWaitingForDevice(const QString& port, const QString& why);
 // A send under XON/XOFF whose bytes hold 0x11 or 0x13.
