@@ -652,6 +652,12 @@ void TestSending::waitsForAnAbsentDevice()
              qPrintable(rig.label(QStringLiteral("transferStatus"))));
     QVERIFY(rig.sending());
     QVERIFY(rig.messages.errors.empty());
+    // A second send from the menu meanwhile is refused; the first keeps waiting.
+    rig.dialog.answers.push_back(file);
+    rig.menu(QStringLiteral("mnuSendFile"));
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    QVERIFY(rig.sending());
+    rig.messages.errors.clear();
     // Send Cancel gives up the wait.
     rig.form->Command2_Click();
     QVERIFY(!rig.sending());

@@ -230,6 +230,12 @@ void Form1::Command1_Click()
 
 bool Form1::waitForDevice(std::function<void()> start, bool sending)
 {
+    // A transfer already waiting keeps the wait (the menu or a drop may ask for another).
+    if (m_afterDevice) {
+        showError(tr("%1 is still awaited for another transfer; give up that wait first.")
+                      .arg(MSComm1.describe()));
+        return true;
+    }
     if (!m_ui.mnuWaitForDevice->isChecked() || MSComm1.PortOpen() ||
         QFileInfo::exists(MSComm1.device()))
         return false;
