@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 PtyPair::PtyPair()
@@ -127,6 +128,19 @@ bool PtyPair::isHeld() const
 qint32 PtyPair::speed() const
 {
     return SerialSpeed::get(m_master);
+}
+
+QString PtyPair::flowControl() const
+{
+    termios line{};
+    if (::tcgetattr(m_master, &line) != 0)
+        return QString();
+    const bool rtscts = line.c_cflag & CRTSCTS;
+    const bool xonxoff = (line.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF);
+    return rtscts && !xonxoff    ? QStringLiteral("rtscts")
+           : xonxoff && !rtscts  ? QStringLiteral("xonxoff")
+           : !rtscts && !xonxoff ? QStringLiteral("none")
+                                 : QStringLiteral("both");
 }
 
 namespace {

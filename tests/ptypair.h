@@ -44,6 +44,9 @@ public:
     // The speed the program's side of the line is set to, in bits per second, as the kernel
     // keeps it (read through the master, which sees the slave's settings).
     qint32 speed() const;
+    // The flow control the program's side is set to: "none", "rtscts" or "xonxoff", as the
+    // kernel keeps it.
+    QString flowControl() const;
 
 private:
     // The slave stays held, so the pty stays usable while the program opens and closes it.

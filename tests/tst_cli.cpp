@@ -429,6 +429,29 @@ private slots:
         QTest::newRow("receive option on send")
             << QStringList{QStringLiteral("send"), out, QStringLiteral("--force")}
             << "--force belongs to the receive command";
+        QTest::newRow("unknown flow control")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--flow"),
+                           QStringLiteral("dtrdsr")}
+            << "--flow must be none, rtscts or xonxoff";
+        QTest::newRow("speed above 12 Mbaud")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--baud"),
+                           QStringLiteral("12000001")}
+            << "--baud must be a whole number";
+        QTest::newRow("negative line delay")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--line-delay"),
+                           QStringLiteral("-1")}
+            << "--line-delay must be a whole number of milliseconds";
+        QTest::newRow("wait timeout without text")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--wait-timeout"),
+                           QStringLiteral("3")}
+            << "--wait-timeout goes with --wait-for";
+        QTest::newRow("reconnect on send")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--reconnect")}
+            << "--reconnect belongs to the receive command";
+        QTest::newRow("pacing on receive")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--char-delay"),
+                           QStringLiteral("3")}
+            << "--char-delay belongs to the send command";
         QTest::newRow("transfer option on the window")
             << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
             << "--baud belongs to the send and receive commands";
@@ -454,12 +477,14 @@ private slots:
                                  << QStringList{"send FILE", "receive FILE", "ports",    "--com1",
                                                 "--com2",    "--device",     "--version"};
         QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
-                              << QStringList{"--port",   "--baud",    "--com1",     "--com2",
-                                             "--device", "--version", "Exit status"};
+                              << QStringList{"--port",     "--baud",         "--com1",
+                                             "--com2",     "--device",       "--version",
+                                             "--flow",     "--char-delay",   "--line-delay",
+                                             "--wait-for", "--wait-timeout", "Exit status"};
         QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("-h")}
-                                 << QStringList{"--port",      "--baud",     "--idle", "--timeout",
-                                                "--max-bytes", "--force",    "--com1", "--com2",
-                                                "--device",    "Exit status"};
+                                 << QStringList{"--port",      "--baud",  "--idle",     "--timeout",
+                                                "--max-bytes", "--force", "--com1",     "--com2",
+                                                "--device",    "--flow",  "Exit status"};
         QTest::newRow("ports") << QStringList{QStringLiteral("ports"), QStringLiteral("--help")}
                                << QStringList{"--json", "--version"};
     }
@@ -601,6 +626,7 @@ private slots:
         PortMap devices;
         devices.setStored(1, stale);
         CommSettings::saveDevices(store, devices);
+        CommSettings::saveFlow(store, 1, LineSettings::Flow::XonXoff);
         QVERIFY(store.sync(nullptr));
         const QByteArray storedBefore = readFile(store.fileName());
         const QString file = path(QStringLiteral("in.bin"));
@@ -634,6 +660,21 @@ private slots:
             QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
             QVERIFY2(run.errorText().contains(QStringLiteral(" at 115200,N,8,1 ")),
                      qPrintable(run.errorText()));
+        }
+        // The port's stored XON/XOFF: bytes that the line takes for flow control go out as data,
+        // with a warning; --flow none for the run has none to give.
+        const QString flowBytes = path(QStringLiteral("flow.bin"));
+        QVERIFY(writeFile(flowBytes, QByteArray("a\x11z\x13")));
+        for (const bool stored : {true, false}) {
+            QStringList arguments{QStringLiteral("send"), flowBytes, QStringLiteral("--com1"),
+                                  device.devicePath()};
+            if (!stored)
+                arguments << QStringLiteral("--flow") << QStringLiteral("none");
+            MarluneRun run(arguments);
+            QCOMPARE(device.readExactly(4), QByteArray("a\x11z\x13"));
+            QVERIFY(run.waitForExit());
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QCOMPARE(run.errorText().contains(QStringLiteral("contains 0x11/0x13 bytes")), stored);
         }
         // The commands only read the store.
         QCOMPARE(readFile(store.fileName()), storedBefore);
@@ -690,24 +731,116 @@ private slots:
 
     void anySpeedTheDeviceTakes()
     {
-        // A speed outside termios's table, as many boards use; a pty takes any.
+        // A speed outside termios's table, as many boards use, up to the 12 Mbaud of the
+        // fastest adapters; a pty takes any. The flow control asked for reaches the line.
         PtyPair device;
         QVERIFY(device.isValid());
         const QString file = path(QStringLiteral("in.bin"));
         const QByteArray data = randomBytes(4 * 1024 * 1024, 23);
         QVERIFY(writeFile(file, data));
         MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--baud"),
-                        QStringLiteral("250000"), QStringLiteral("--com1"), device.devicePath()});
+                        QStringLiteral("12000000"), QStringLiteral("--flow"),
+                        QStringLiteral("rtscts"), QStringLiteral("--com1"), device.devicePath()});
         // The file is far more than the pty takes, so the program still holds the line while
         // we look.
         QByteArray arrived = device.readExactly(1);
-        QCOMPARE(device.speed(), 250000);
+        QCOMPARE(device.speed(), 12000000);
+        QCOMPARE(device.flowControl(), QStringLiteral("rtscts"));
         QVERIFY(device.isHeld());
         arrived += device.readExactly(data.size() - arrived.size(), 60000);
         QVERIFY(run.waitForExit());
         QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
         QVERIFY(arrived == data);
-        QVERIFY2(run.errorText().contains(QStringLiteral(" at 250000,N,8,1 ")),
+        QVERIFY2(run.errorText().contains(QStringLiteral(" at 12000000,N,8,1 ")),
+                 qPrintable(run.errorText()));
+    }
+
+    void pacedSendWaitsForTheDevice()
+    {
+        // The device answers the first line with its prompt and never the second.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString file = path(QStringLiteral("script.txt"));
+        QVERIFY(writeFile(file, "first\r\nsecond\r\n"));
+        MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--wait-for"),
+                        QStringLiteral("> "), QStringLiteral("--wait-timeout"),
+                        QStringLiteral("0.5"), QStringLiteral("--line-delay"),
+                        QStringLiteral("100"), QStringLiteral("--com1"), device.devicePath()});
+        QCOMPARE(device.readExactly(7), QByteArray("first\r\n"));
+        QVERIFY(device.write("> "));
+        QCOMPARE(device.readExactly(8), QByteArray("second\r\n"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("No \"> \" came from COM1 (%1) within "
+                                                         "0.5 s after line 2")
+                                              .arg(device.devicePath())),
+                 qPrintable(run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("after 15 of 15 bytes")),
+                 qPrintable(run.errorText()));
+    }
+
+    void transferWaitsForADeviceThatAppearsLater()
+    {
+        // The device's name is a link that appears only after the program started, as a board's
+        // USB port after a reset.
+        PtyPair device;
+        QVERIFY(device.isValid());
+        const QString link = path(QStringLiteral("board"));
+        const QString file = path(QStringLiteral("in.bin"));
+        QVERIFY(writeFile(file, "late device"));
+        MarluneRun run({QStringLiteral("send"), file, QStringLiteral("--wait-for-device"),
+                        QStringLiteral("20"), QStringLiteral("--com1"), link});
+        QTRY_VERIFY_WITH_TIMEOUT(run.errorText().contains(QStringLiteral("waiting up to 20 s")),
+                                 20000);
+        QVERIFY(run.isRunning());
+        QVERIFY(QFile::link(device.devicePath(), link));
+        QCOMPARE(device.readExactly(11), QByteArray("late device"));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+
+        // A device that never comes: the wait ends with the time it took.
+        MarluneRun never({QStringLiteral("receive"), path(QStringLiteral("out.bin")),
+                          QStringLiteral("--wait-for-device"), QStringLiteral("0.3"),
+                          QStringLiteral("--com1"), path(QStringLiteral("nothing"))});
+        QVERIFY(never.waitForExit());
+        QVERIFY2(never.exitedWith(1), qPrintable(never.describeEnd() + never.errorText()));
+        QVERIFY2(never.errorText().contains(QStringLiteral("did not appear within 0.3 s")),
+                 qPrintable(never.errorText()));
+    }
+
+    void receptionReconnectsWhenTheDeviceComesBack()
+    {
+        // The device's stable name is a link; the device goes away, and comes back as another
+        // pseudo-terminal under the same name.
+        auto first = std::make_unique<PtyPair>();
+        QVERIFY(first->isValid());
+        const QString link = path(QStringLiteral("board"));
+        QVERIFY(QFile::link(first->devicePath(), link));
+        const QString file = path(QStringLiteral("out.bin"));
+        MarluneRun run({QStringLiteral("receive"), file, QStringLiteral("--reconnect"),
+                        QStringLiteral("--com1"), link});
+        QVERIFY(run.waitUntilHandlingStopSignals());
+        const QByteArray before = randomBytes(30'000, 31);
+        QVERIFY(first->write(before));
+        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), before.size(), 20000);
+        first->closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(run.errorText().contains(QStringLiteral("waiting for the device")),
+                                 20000);
+        QVERIFY(QFile::remove(link));
+        QTest::qWait(500);
+        PtyPair second;
+        QVERIFY(second.isValid());
+        QVERIFY(QFile::link(second.devicePath(), link));
+        QTRY_VERIFY_WITH_TIMEOUT(second.isHeld(), 20000);
+        QVERIFY(run.errorText().contains(QStringLiteral("is back after")));
+        const QByteArray after = randomBytes(20'000, 32);
+        QVERIFY(second.write(after));
+        QTRY_COMPARE_WITH_TIMEOUT(fileSize(file), before.size() + after.size(), 20000);
+        run.sendSignal(SIGINT);
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY(readFile(file) == before + after);
+        QVERIFY2(run.errorText().contains(QStringLiteral("with 1 gap of ")),
                  qPrintable(run.errorText()));
     }
 

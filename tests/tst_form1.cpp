@@ -175,9 +175,10 @@ void TestForm1::tabOrder()
 void TestForm1::menus()
 {
     const QList<QAction*> top = m_rig->form->menuBar()->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QMenu* file = top[0]->menu();
-    QMenu* help = top[1]->menu();
+    QMenu* help = top[2]->menu();
+    QCOMPARE(top[1]->menu()->objectName(), QStringLiteral("mnuLine"));
     QVERIFY(file && help);
     QCOMPARE(file->objectName(), QStringLiteral("mnuFile"));
     QCOMPARE(file->title(), QStringLiteral("&File"));

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -79,6 +80,7 @@ private slots:
     void writeFailureEndsReception_data();
     void writeFailureEndsReception();
     void deviceLossSavesWhatArrived();
+    void reconnectKeepsTheReceptionThroughALoss();
     void bytesOutsideReceptionAreDiscarded();
     void secondStartHandsOver();
     void secondStartCancelledLeavesReceptionAlone();
@@ -302,6 +304,37 @@ void ReceivingTest::deviceLossSavesWhatArrived()
     QCOMPARE(rig.count(), data.size());
     QCOMPARE(rig.label("Label7"), QString::number(data.size()));
     QVERIFY(rig.messages.errors[0].text.contains(QString::number(data.size())));
+}
+
+void ReceivingTest::reconnectKeepsTheReceptionThroughALoss()
+{
+    // COM2 is a stable name, a link; the device behind it goes away and comes back as another.
+    auto first = std::make_unique<PtyPair>();
+    const QString link = m_dir.filePath(QStringLiteral("board"));
+    QVERIFY(QFile::link(first->devicePath(), link));
+    Form1Rig rig({{2, link}});
+    rig.menu(QStringLiteral("mnuReconnect"));
+    rig.dialog.answers.push_back(m_path);
+    rig.form->Command3_Click();
+    QVERIFY(first->write("before"));
+    QTRY_COMPARE(readFile(m_path), QByteArray("before"));
+    first->closeMaster();
+    QTRY_VERIFY(rig.label(QStringLiteral("transferDetail"))
+                    .contains(QStringLiteral("waiting for the device to come back")));
+    QVERIFY(rig.receiving());
+    QVERIFY(rig.messages.errors.empty());
+
+    QVERIFY(QFile::remove(link));
+    PtyPair second;
+    QVERIFY(QFile::link(second.devicePath(), link));
+    QTRY_VERIFY(second.isHeld());
+    QVERIFY(second.write("after"));
+    QTRY_COMPARE(readFile(m_path), QByteArray("beforeafter"));
+    rig.form->Command4_Click();
+    QVERIFY(!rig.receiving());
+    QVERIFY(rig.messages.errors.empty());
+    QVERIFY2(rig.label(QStringLiteral("transferDetail")).contains(QStringLiteral("1 gap of")),
+             qPrintable(rig.label(QStringLiteral("transferDetail"))));
 }
 
 void ReceivingTest::bytesOutsideReceptionAreDiscarded()

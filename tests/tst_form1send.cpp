@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSet>
 #include <QTemporaryDir>
@@ -50,6 +51,7 @@ private slots:
     void windowGoesAwayMidSend();
     void secondSendFromMenuIsRefused();
     void droppedFileIsSent();
+    void waitsForAnAbsentDevice();
 
 private:
     bool shown(const char* name) const { return m_rig->control(name)->isVisible(); }
@@ -630,6 +632,44 @@ void TestSending::droppedFileIsSent()
     const QByteArray rest = m_pty->readExactly(bytes.size() - prefix.size());
     QVERIFY(prefix + rest == bytes);
     QTRY_VERIFY2_WITH_TIMEOUT(idleProblem().isEmpty(), qPrintable(idleProblem()), 20000);
+}
+
+void TestSending::waitsForAnAbsentDevice()
+{
+    // COM1 names a device that is not there yet: a link that appears later.
+    const QString link = m_dir.filePath(QStringLiteral("late-board"));
+    Form1Rig rig({{1, link}});
+    rig.click(QStringLiteral("SPort0"));
+    rig.menu(QStringLiteral("mnuWaitForDevice"));
+    // Off again at the end, so that no other test finds it on in the store.
+    const auto off = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuWaitForDevice")); });
+    const QByteArray data = randomBytes(3000, 41);
+    const QString file = writeTestFile(m_dir, QStringLiteral("late.bin"), data);
+    rig.dialog.answers.push_back(file);
+    rig.form->Command1_Click();
+    QVERIFY2(rig.label(QStringLiteral("transferStatus"))
+                 .contains(QStringLiteral("waiting for it to appear")),
+             qPrintable(rig.label(QStringLiteral("transferStatus"))));
+    QVERIFY(rig.sending());
+    QVERIFY(rig.messages.errors.empty());
+    // A second send from the menu meanwhile is refused; the first keeps waiting.
+    rig.dialog.answers.push_back(file);
+    rig.menu(QStringLiteral("mnuSendFile"));
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    QVERIFY(rig.sending());
+    rig.messages.errors.clear();
+    // Send Cancel gives up the wait.
+    rig.form->Command2_Click();
+    QVERIFY(!rig.sending());
+    QVERIFY(rig.control(QStringLiteral("Command1"))->isEnabled());
+
+    rig.dialog.answers.push_back(file);
+    rig.form->Command1_Click();
+    QVERIFY(rig.sending());
+    QVERIFY(QFile::link(m_pty->devicePath(), link));
+    QCOMPARE(m_pty->readExactly(data.size()), data);
+    QTRY_VERIFY(!rig.sending());
+    QVERIFY(rig.messages.errors.empty());
 }
 
 QTEST_MAIN(TestSending)

@@ -2,6 +2,7 @@
 #include "form1rig.h"
 #include "main_window/helpwindow.h"
 #include "main_window/qthelpviewer.h"
+#include "main_window/sendoptionseditor.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
 #include "platform/settingsstore.h"
@@ -28,6 +29,7 @@ struct Stored
     std::optional<QString> baud;
     std::optional<QString> device1;
     std::optional<QString> device2;
+    std::optional<QString> flow1;
 };
 
 Stored readStore()
@@ -39,7 +41,7 @@ Stored readStore()
             return std::nullopt;
         return v.toString();
     };
-    return {get("Port"), get("Baud"), get("Device1"), get("Device2")};
+    return {get("Port"), get("Baud"), get("Device1"), get("Device2"), get("Flow1")};
 }
 
 void writeStore(const std::optional<QString>& port, const std::optional<QString>& baud)
@@ -74,6 +76,22 @@ public:
 };
 
 // The window with a help viewer that answers from a script.
+// The send options dialog, answered by the test: nothing when it holds no answer (dismissed).
+struct ScriptedSendOptions final : SendOptionsEditor
+{
+    std::optional<SendPacing> answer;
+    std::optional<SendPacing> shown;
+
+    bool edit(QWidget*, SendPacing* pacing) override
+    {
+        shown = *pacing;
+        if (!answer)
+            return false;
+        *pacing = *answer;
+        return true;
+    }
+};
+
 struct Window : Form1Rig
 {
     ScriptedHelp help;
@@ -116,6 +134,7 @@ private slots:
     void handEditedValues_data();
     void handEditedValues();
     void roundTrip();
+    void sendOptionsAreStoredAndUsed();
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
     void endingDuringReceptionKeepsEveryByte_data();
@@ -262,10 +281,12 @@ void SettingsTest::roundTrip()
         Window w;
         w.click(QStringLiteral("SPort0"));
         w.click(QStringLiteral("Buart5"));
+        w.menu(QStringLiteral("mnuFlowXonXoff"));
         QCOMPARE(w.label("Label1"), QStringLiteral("1"));
         QCOMPARE(w.label("Label2"), QStringLiteral("38400,N,8,1"));
         w.form->close();
     }
+    QCOMPARE(readStore().flow1, std::optional<QString>(QStringLiteral("xonxoff")));
     const Stored stored = readStore();
     QCOMPARE(stored.port, std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(stored.baud, std::optional<QString>(QStringLiteral("38400,N,8,1")));
@@ -279,6 +300,42 @@ void SettingsTest::roundTrip()
     QCOMPARE(next.checkedSpeed(), QStringLiteral("Buart5"));
     QCOMPARE(next.label("Label1"), QStringLiteral("1"));
     QCOMPARE(next.label("Label2"), QStringLiteral("38400,N,8,1"));
+    // The flow control belongs to the port it was chosen for.
+    const auto flowShown = [&next] {
+        return next.control<QAction>(QStringLiteral("mnuFlowXonXoff"))->isChecked();
+    };
+    QVERIFY(flowShown());
+    next.click(QStringLiteral("SPort1"));
+    QVERIFY(!flowShown());
+    QVERIFY(next.control<QAction>(QStringLiteral("mnuFlowNone"))->isChecked());
+    next.click(QStringLiteral("SPort0"));
+    QVERIFY(flowShown());
+}
+
+void SettingsTest::sendOptionsAreStoredAndUsed()
+{
+    SendPacing paced;
+    paced.charDelayMs = 5;
+    paced.lineDelayMs = 250;
+    paced.waitFor = "> ";
+    paced.waitTimeoutMs = 2500;
+    {
+        Window w;
+        ScriptedSendOptions editor;
+        w.form->setSendOptionsEditor(editor);
+        editor.answer = paced;
+        w.menu(QStringLiteral("mnuSendOptions"));
+        QCOMPARE(editor.shown, std::optional<SendPacing>(SendPacing{}));
+        w.form->close();
+    }
+    Window next;
+    ScriptedSendOptions editor;
+    next.form->setSendOptionsEditor(editor);
+    QCOMPARE(next.form->findChild<FileSender*>()->pacing(), paced);
+    // Dismissed, the dialog changes nothing.
+    next.menu(QStringLiteral("mnuSendOptions"));
+    QCOMPARE(editor.shown, std::optional<SendPacing>(paced));
+    QCOMPARE(next.form->findChild<FileSender*>()->pacing(), paced);
 }
 
 void SettingsTest::devicesKeptApartFromOverrides()

@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,7 +15,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <linux/serial.h>
 #include <memory>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -124,11 +129,12 @@ private slots:
         // A quarter second of line time per chunk handed over, so progress shows four times a
         // second, within 1 to 4096 bytes.
         QList<int> sizes;
-        for (const int speed : {50, 1200, 2400, 9600, 57600, 115200, 921600, 4000000}) {
+        for (const int speed : {50, 1200, 2400, 9600, 57600, 115200, 921600, 12000000}) {
             QVERIFY(m_port->setSettings(LineSettings::plain(speed)));
             sizes << m_port->output().OutBufferSize();
         }
         QCOMPARE(sizes, (QList<int>{1, 30, 60, 240, 1440, 2880, 4096, 4096}));
+        QVERIFY(!m_port->setSettings(LineSettings::plain(12000001)));
 
         const QStringList unparsable{QString(),    "9600",       "fast,N,8,1", "-9600,N,8,1",
                                      "9600,X,8,1", "9600,N,9,1", "9600,N,8,3"};
@@ -152,6 +158,17 @@ private slots:
         // A pty keeps the speed and stop bits it is given, though not the parity.
         QCOMPARE(cfgetospeed(&line), speed_t(B19200));
         QVERIFY(line.c_cflag & CSTOPB);
+        // Flow control reaches the open device and leaves the rest of the line as it was.
+        QVERIFY(m_port->setFlowControl(LineSettings::Flow::RtsCts));
+        QVERIFY(::tcgetattr(fd, &line) == 0);
+        QVERIFY((line.c_cflag & CRTSCTS) && !(line.c_iflag & (IXON | IXOFF)));
+        QVERIFY(m_port->setFlowControl(LineSettings::Flow::XonXoff));
+        QVERIFY(m_port->setSettings(QStringLiteral("19200,N,8,2")));
+        QVERIFY(::tcgetattr(fd, &line) == 0);
+        QVERIFY(!(line.c_cflag & CRTSCTS) && (line.c_iflag & IXON) && (line.c_iflag & IXOFF));
+        QCOMPARE(cfgetospeed(&line), speed_t(B19200));
+        QVERIFY(m_port->setFlowControl(LineSettings::Flow::None));
+        QVERIFY(m_port->setSettings(QStringLiteral("19200,O,8,2")));
         // A value the open device cannot take must not leave part of it applied. Linux ptys only
         // carry 8 data bits, which gives us such a value here.
         QString error;
@@ -161,6 +178,65 @@ private slots:
         QCOMPARE(m_port->Settings(), QStringLiteral("19200,O,8,2"));
         QVERIFY(::tcgetattr(fd, &line) == 0);
         QCOMPARE(cfgetospeed(&line), speed_t(B19200));
+    }
+
+    void lowLatencyIsRefusedWithAReasonWhereTheDriverHasNone()
+    {
+        QString why;
+        QVERIFY(!m_port->setLowLatency(true, &why));
+        QVERIFY(!why.isEmpty());
+        // A pseudo-terminal has neither the serial flags nor a latency timer: the request says
+        // so, and the line goes on as before.
+        QVERIFY(openOnPty());
+        why.clear();
+        QVERIFY(!m_port->setLowLatency(true, &why));
+        QVERIFY2(why.contains(QStringLiteral("serial flags")) &&
+                     why.contains(QStringLiteral("latency timer")),
+                 qPrintable(why));
+        QVERIFY(m_port->setLowLatency(false));
+        QVERIFY(m_port->output().write("still"));
+        QCOMPARE(m_pty->readExactly(5), QByteArray("still"));
+    }
+
+    void lowLatencyOnARealDriverIsPutBack()
+    {
+        // Only a real driver has the settings: the virtual machine rig names its devices here.
+        const QString device = qEnvironmentVariable("MARLUNE_REAL_DEVICE");
+        if (device.isEmpty())
+            QSKIP("Needs a real serial driver: MARLUNE_REAL_DEVICE (set by the VM rig).");
+        const QString timer = QStringLiteral("/sys/class/tty/%1/device/latency_timer")
+                                  .arg(QFileInfo(device).fileName());
+        const auto timerValue = [&timer] {
+            QFile file(timer);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+        };
+        // A descriptor of our own, to look at the driver's flags behind the port's back.
+        const int fd = ::open(QFile::encodeName(device).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        const auto lowFlag = [fd] {
+            serial_struct serial{};
+            return ::ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY);
+        };
+        const QByteArray timerBefore = timerValue();
+        const bool flagBefore = lowFlag();
+
+        SerialPort port;
+        port.ports().mapForRun({{1, device}});
+        QVERIFY(port.setCommPort(1));
+        QVERIFY(port.setPortOpen(true));
+        QString why;
+        QVERIFY2(port.setLowLatency(true, &why), qPrintable(why));
+        QVERIFY(lowFlag());
+        if (!timerBefore.isEmpty())
+            QCOMPARE(timerValue(), QByteArray("1"));
+        // The close puts back what the driver had.
+        QVERIFY(port.setPortOpen(false));
+        QCOMPARE(lowFlag(), flagBefore);
+        QCOMPARE(timerValue(), timerBefore);
+        qInfo("%s: latency timer %s, low-latency flag %d", qPrintable(device),
+              timerBefore.isEmpty() ? "none" : timerBefore.constData(), int(flagBefore));
     }
 
     void allByteValuesPassBothWays()

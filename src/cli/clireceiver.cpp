@@ -37,6 +37,14 @@ CliReceiver::CliReceiver(SerialPort& port, ProgressPrinter& progress, QObject* p
         }
     });
     connect(&m_receiver, &FileReceiver::ended, this, &CliReceiver::onEnded);
+    connect(&m_receiver, &FileReceiver::deviceAway, this, [this](const QString& reason) {
+        m_progress.message(QStringLiteral("marlune: ") +
+                           ProgressPrinter::oneLine(TransferText::deviceAway(reason, m_name)));
+    });
+    connect(&m_receiver, &FileReceiver::deviceBack, this, [this](qint64 gapMs) {
+        m_progress.message(QStringLiteral("marlune: ") +
+                           TransferText::deviceBack(m_port.describe(), gapMs));
+    });
     connect(&m_output, &StreamOutput::tookMore, this, &CliReceiver::onOutputTookMore);
     connect(&m_output, &StreamOutput::failed, this, [this](const QString& why) {
         if (m_state == State::PassingOn)
@@ -137,6 +145,8 @@ void CliReceiver::onEnded(const FileReceiver::Outcome& outcome)
     case FileReceiver::Ending::DeviceLost:
         break;
     }
+    if (outcome.gaps > 0)
+        ending += TransferText::gaps(outcome.gaps, outcome.gapMs);
     if (!outcome.ok())
         m_progress.error(outcome.message);
     m_summary = TransferText::summaryLine(m_receiver.report(), m_name, m_port.describe(),

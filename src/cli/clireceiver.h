@@ -47,6 +47,8 @@ public:
     bool start(const QString& path, bool force, const Limits& limits, QString* error);
     // Ends the reception as asked (Ctrl-C, say): the last bytes are collected and written.
     void stop(const QString& why);
+    // Whether the reception outlasts the loss of its device, before `start`.
+    void setReconnect(bool on) { m_receiver.setReconnect(on); }
 
 signals:
     // The reception is over; the file and the port are closed. 0 when it ended as asked.

@@ -11,6 +11,9 @@ CliSender::CliSender(SerialPort& port, ProgressPrinter& progress, QObject* paren
     : QObject(parent), m_port(port), m_progress(progress), m_sender(port)
 {
     connect(&m_sender, &FileSender::ended, this, &CliSender::onEnded);
+    connect(&m_sender, &FileSender::warned, this, [this](const QString& message) {
+        m_progress.message(QStringLiteral("marlune: ") + ProgressPrinter::oneLine(message));
+    });
 }
 
 bool CliSender::start(const QString& path, QString* error)

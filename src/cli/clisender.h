@@ -21,6 +21,8 @@ public:
     // loop. False, with a one-line reason naming the file or the port, when either cannot be
     // opened.
     bool start(const QString& path, QString* error);
+    // Pacing for the send, before `start`.
+    void setPacing(const SendPacing& pacing) { m_sender.setPacing(pacing); }
     // Stops at once, throwing away what is still queued for the line, as the window's cancel
     // does. `why` names the cause for the message.
     void interrupt(const QString& why);

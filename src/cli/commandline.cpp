@@ -61,9 +61,37 @@ const char portOptionsHelp[] =
     "  -h, --help       Show this help and exit.\n"
     "  --version        Show the version and exit.\n";
 
+// Line options of both transfer commands: flow control.
+const char lineOptionsHelp[] =
+    "  --flow none|rtscts|xonxoff\n"
+    "                   The flow control: none, RTS/CTS (the device holds back the\n"
+    "                   send with its CTS wire, the program the device with RTS) or\n"
+    "                   XON/XOFF (the bytes 0x11 and 0x13 on the line pause and\n"
+    "                   resume; they never reach FILE, and a file that holds them is\n"
+    "                   sent with a warning, as the device takes them for flow\n"
+    "                   control). Default: the one last chosen in the window for the\n"
+    "                   port, else none.\n"
+    "  --wait-for-device SECONDS\n"
+    "                   When the device is absent (a board's USB port that comes\n"
+    "                   back after a reset, an adapter not yet plugged in), wait up\n"
+    "                   to SECONDS for it to appear, then start. Without it an\n"
+    "                   absent device fails at once.\n";
+
+// Receive only: outlasting the loss of the device.
+const char reconnectHelp[] =
+    "  --reconnect      When the device goes away, keep FILE open with every byte\n"
+    "                   that arrived, say so, wait for the device to come back under\n"
+    "                   the same name (or its /dev/serial/by-id name) and go on\n"
+    "                   appending; the summary tells the gaps and how long they\n"
+    "                   were. Without it the reception ends when the device goes.\n";
+
 const char sendHelp[] =
     "Usage: marlune send FILE|- [--port 1|2] [--baud N] [--device PATH]\n"
     "                           [--com1 PATH] [--com2 PATH]\n"
+    "                           [--flow none|rtscts|xonxoff]\n"
+    "                           [--char-delay MS] [--line-delay MS]\n"
+    "                           [--wait-for TEXT [--wait-timeout SECONDS]]\n"
+    "                           [--wait-for-device SECONDS]\n"
     "\n"
     "Sends the bytes of FILE over the serial line exactly as they are, and exits\n"
     "once every byte has left. With - it sends standard input until its end (a file\n"
@@ -75,18 +103,32 @@ const char sendHelp[] =
     "\n"
     "Options:\n";
 
+// Pacing for devices that read slower than the line delivers and have no flow control.
+const char pacingHelp[] =
+    "  --char-delay MS  Pause MS milliseconds after each byte has left.\n"
+    "  --line-delay MS  Pause MS milliseconds after each line (a line ends with a\n"
+    "                   line feed; line endings are sent as they are in FILE).\n"
+    "  --wait-for TEXT  After each line, wait until the device sends TEXT (such as\n"
+    "                   its prompt \">\") before going on; then --line-delay, if given.\n"
+    "  --wait-timeout SECONDS\n"
+    "                   How long --wait-for waits after a line (may have a fraction)\n"
+    "                   before it stops the send. Default: 10.\n";
+
 const char sendExitHelp[] =
     "\n"
     "Exit status:\n"
     "  0  every byte was sent\n"
     "  1  the send failed or was stopped (the port or the file could not be opened or\n"
-    "     read, the device refused the speed or went away)\n"
+    "     read, the device refused the speed or went away, the text of --wait-for\n"
+    "     did not come in time, the device did not appear within --wait-for-device)\n"
     "  2  the command line was not understood\n";
 
 const char receiveHelp[] =
     "Usage: marlune receive FILE|- [--port 1|2] [--baud N] [--idle SECONDS]\n"
     "                              [--timeout SECONDS] [--max-bytes N] [--force]\n"
     "                              [--device PATH] [--com1 PATH] [--com2 PATH]\n"
+    "                              [--flow none|rtscts|xonxoff]\n"
+    "                              [--wait-for-device SECONDS] [--reconnect]\n"
     "\n"
     "Stores every byte that arrives on the serial line in FILE, in arrival order,\n"
     "until Ctrl-C (or SIGTERM, SIGHUP), --idle or --max-bytes ends it. With - the\n"
@@ -115,8 +157,9 @@ const char receiveExitHelp[] =
     "  1  the reception failed or was refused: FILE is not empty and --force was not\n"
     "     given, the port or the file could not be opened, the device refused the\n"
     "     speed, no first byte came within --timeout, a write failed, the reader of\n"
-    "     standard output went away or stopped reading, the device went away (every\n"
-    "     byte read before is in FILE)\n"
+    "     standard output went away or stopped reading, the device went away without\n"
+    "     --reconnect (every byte read before is in FILE), the device did not appear\n"
+    "     within --wait-for-device\n"
     "  2  the command line was not understood\n";
 
 const char portsHelp[] =
@@ -171,6 +214,21 @@ struct Options
     const QCommandLineOption maxBytes{QStringLiteral("max-bytes"), QString(), QStringLiteral("N")};
     const QCommandLineOption force{QStringLiteral("force"), QString()};
     const QCommandLineOption json{QStringLiteral("json"), QString()};
+    // Line options.
+    const QCommandLineOption flow{QStringLiteral("flow"), QString(),
+                                  QStringLiteral("none|rtscts|xonxoff")};
+    // Send pacing.
+    const QCommandLineOption charDelay{QStringLiteral("char-delay"), QString(),
+                                       QStringLiteral("MS")};
+    const QCommandLineOption lineDelay{QStringLiteral("line-delay"), QString(),
+                                       QStringLiteral("MS")};
+    const QCommandLineOption waitFor{QStringLiteral("wait-for"), QString(), QStringLiteral("TEXT")};
+    const QCommandLineOption waitTimeout{QStringLiteral("wait-timeout"), QString(),
+                                         QStringLiteral("SECONDS")};
+    // Devices that come and go.
+    const QCommandLineOption waitForDevice{QStringLiteral("wait-for-device"), QString(),
+                                           QStringLiteral("SECONDS")};
+    const QCommandLineOption reconnect{QStringLiteral("reconnect"), QString()};
 
     struct Belonging
     {
@@ -191,6 +249,13 @@ struct Options
         {&maxBytes, {Command::Receive}, "the receive command only"},
         {&force, {Command::Receive}, "the receive command only"},
         {&json, {Command::Ports}, "the ports command only"},
+        {&flow, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&charDelay, {Command::Send}, "the send command only"},
+        {&lineDelay, {Command::Send}, "the send command only"},
+        {&waitFor, {Command::Send}, "the send command only"},
+        {&waitTimeout, {Command::Send}, "the send command only"},
+        {&waitForDevice, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&reconnect, {Command::Receive}, "the receive command only"},
     };
 
     QList<QCommandLineOption> all() const
@@ -216,11 +281,14 @@ QString readCommand(const QStringList& words, CommandLine* line)
         if (words.first() == word) {
             line->command = command;
             const QString portHelp =
-                tr(portOptionsHelp).arg(LineSettings::lowestSpeed).arg(LineSettings::highestSpeed);
-            line->helpText = command == Command::Send ? tr(sendHelp) + portHelp + tr(sendExitHelp)
-                             : command == Command::Receive
-                                 ? tr(receiveHelp) + portHelp + tr(receiveExitHelp)
-                                 : tr(portsHelp);
+                tr(portOptionsHelp).arg(LineSettings::lowestSpeed).arg(LineSettings::highestSpeed) +
+                tr(lineOptionsHelp);
+            line->helpText =
+                command == Command::Send
+                    ? tr(sendHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
+                : command == Command::Receive
+                    ? tr(receiveHelp) + portHelp + tr(reconnectHelp) + tr(receiveExitHelp)
+                    : tr(portsHelp);
             return QString();
         }
     }
@@ -320,6 +388,61 @@ QString readLineOptions(const QCommandLineParser& parser, const Options& options
     return QString();
 }
 
+// Flow control.
+QString readFlowOptions(const QCommandLineParser& parser, const Options& options, CommandLine* line)
+{
+    if (!parser.isSet(options.flow))
+        return QString();
+    const QString text = parser.value(options.flow);
+    line->flow = LineSettings::flowNamed(text);
+    if (!line->flow)
+        return tr("--flow must be none, rtscts or xonxoff, not \"%1\".").arg(text);
+    return QString();
+}
+
+// Send pacing.
+QString readPacingOptions(const QCommandLineParser& parser, const Options& options,
+                          CommandLine* line)
+{
+    // A week is far beyond any real pause.
+    constexpr qint64 longestMs = 7 * 24 * 3600 * 1000LL;
+    for (const auto& [option, ms] : {std::pair{&options.charDelay, &line->pacing.charDelayMs},
+                                     {&options.lineDelay, &line->pacing.lineDelayMs}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString text = parser.value(*option);
+        const std::optional<double> value = parseNumber(text, false);
+        if (!value || *value < 0 || *value > longestMs)
+            return tr("--%1 must be a whole number of milliseconds from 0 to a week, not "
+                      "\"%2\".")
+                .arg(option->names().first(), text);
+        *ms = qint64(*value);
+    }
+    if (parser.isSet(options.waitFor)) {
+        line->pacing.waitFor = parser.value(options.waitFor).toUtf8();
+        if (line->pacing.waitFor.isEmpty())
+            return tr("--wait-for needs a text to wait for.");
+    }
+    if (parser.isSet(options.waitTimeout)) {
+        if (!parser.isSet(options.waitFor))
+            return tr("--wait-timeout goes with --wait-for.");
+        std::optional<qint64> ms;
+        const QString error = readSeconds(parser, options.waitTimeout, &ms);
+        if (!error.isEmpty())
+            return error;
+        line->pacing.waitTimeoutMs = *ms;
+    }
+    return QString();
+}
+
+// Devices that come and go.
+QString readDeviceWaitOptions(const QCommandLineParser& parser, const Options& options,
+                              CommandLine* line)
+{
+    line->reconnect = parser.isSet(options.reconnect);
+    return readSeconds(parser, options.waitForDevice, &line->waitForDeviceMs);
+}
+
 QString readReceiveOptions(const QCommandLineParser& parser, const Options& options,
                            CommandLine* line)
 {
@@ -375,6 +498,9 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         [&] { return readLineOptions(parser, options, &line); },
         [&] { return readDevices(parser, options, &line); },
         [&] { return readReceiveOptions(parser, options, &line); },
+        [&] { return readFlowOptions(parser, options, &line); },
+        [&] { return readPacingOptions(parser, options, &line); },
+        [&] { return readDeviceWaitOptions(parser, options, &line); },
     };
     for (const auto& step : steps) {
         line.error = step();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/linesettings.h"
+#include "transfer/sendpacing.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -40,6 +43,16 @@ struct CommandLine
     std::optional<qint64> maxBytes;  // receive: end once this many bytes are stored
     bool force = false;              // receive: overwrite a file that holds data
     bool json = false;               // ports: as JSON
+
+    // Line: flow control and speeds beyond the settings string.
+    std::optional<LineSettings::Flow> flow; // --flow; the port's stored choice when absent
+
+    // Send pacing: --char-delay, --line-delay, --wait-for and --wait-timeout.
+    SendPacing pacing;
+
+    // Devices that come and go.
+    std::optional<qint64> waitForDeviceMs; // --wait-for-device: how long to wait for it
+    bool reconnect = false;                // receive: --reconnect
 
     QString error; // empty when the line was understood
     bool helpRequested = false;

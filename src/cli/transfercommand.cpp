@@ -5,13 +5,18 @@
 #include "cli/commandline.h"
 #include "cli/progressprinter.h"
 #include "platform/commsettings.h"
+#include "platform/devicewatch.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
 #include "platform/signalwatcher.h"
+#include "transfer/transfertext.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QTimer>
 
+#include <climits>
 #include <csignal>
 #include <optional>
 #include <unistd.h>
@@ -31,6 +36,8 @@ void configurePort(SerialPort& port, const CommandLine& commandLine)
     // run at that speed, opening the port tells.
     port.setSettings(commandLine.baud ? LineSettings::plain(*commandLine.baud)
                                       : CommSettings::storedBaud(store));
+    // The port is closed, so it takes any flow control; the device tells at the open.
+    port.setFlowControl(commandLine.flow.value_or(CommSettings::storedFlow(store, number)));
 }
 
 } // namespace
@@ -54,28 +61,83 @@ int runTransferCommand(const CommandLine& commandLine)
         return QString::fromLatin1(SignalWatcher::name(number));
     };
 
-    QString error;
-    bool started = false;
     std::optional<CliSender> sender;
     std::optional<CliReceiver> receiver;
+    // Waiting for an absent device: nothing has started that a stop signal could end.
+    bool waiting = false;
+    const auto stopWaiting = [&](int number) {
+        progress.error(TransferText::stoppedWaitingForDevice(port.describe(), signalName(number)));
+        QCoreApplication::exit(CommandLine::exitFailure);
+    };
     if (commandLine.command == CommandLine::Command::Send) {
         sender.emplace(port, progress);
+        sender->setPacing(commandLine.pacing);
         QObject::connect(&*sender, &CliSender::done, &*sender, &QCoreApplication::exit,
                          Qt::QueuedConnection);
-        QObject::connect(&watcher, &SignalWatcher::received, &*sender,
-                         [&](int number) { sender->interrupt(signalName(number)); });
-        started = sender->start(commandLine.file, &error);
+        QObject::connect(&watcher, &SignalWatcher::received, &*sender, [&](int number) {
+            if (waiting)
+                stopWaiting(number);
+            else
+                sender->interrupt(signalName(number));
+        });
     } else {
         receiver.emplace(port, progress);
+        receiver->setReconnect(commandLine.reconnect);
         QObject::connect(&*receiver, &CliReceiver::done, &*receiver, &QCoreApplication::exit,
                          Qt::QueuedConnection);
-        QObject::connect(&watcher, &SignalWatcher::received, &*receiver,
-                         [&](int number) { receiver->stop(signalName(number)); });
-        started = receiver->start(commandLine.file, commandLine.force,
-                                  {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs},
-                                  &error);
+        QObject::connect(&watcher, &SignalWatcher::received, &*receiver, [&](int number) {
+            if (waiting)
+                stopWaiting(number);
+            else
+                receiver->stop(signalName(number));
+        });
     }
-    if (!started) {
+    const auto startTransfer = [&](QString* error) {
+        return sender
+                   ? sender->start(commandLine.file, error)
+                   : receiver->start(
+                         commandLine.file, commandLine.force,
+                         {commandLine.idleMs, commandLine.maxBytes, commandLine.timeoutMs}, error);
+    };
+
+    // An absent device, waited for: the transfer starts once the device can be opened.
+    DeviceWatch deviceWatch;
+    QTimer deadline;
+    QString lastRefusal;
+    if (commandLine.waitForDeviceMs && !QFileInfo::exists(port.device())) {
+        waiting = true;
+        progress.message(
+            QStringLiteral("marlune: ") +
+            TransferText::waitingForDevice(port.describe(), *commandLine.waitForDeviceMs));
+        QObject::connect(&deviceWatch, &DeviceWatch::present, &deviceWatch, [&] {
+            // A device just plugged in may not let this user in at once; the next look tries
+            // again.
+            if (!port.setPortOpen(true, &lastRefusal))
+                return;
+            port.setPortOpen(false);
+            deviceWatch.stop();
+            deadline.stop();
+            waiting = false;
+            QString error;
+            if (!startTransfer(&error)) {
+                progress.error(error);
+                QCoreApplication::exit(CommandLine::exitFailure);
+            }
+        });
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &deadline, [&] {
+            deviceWatch.stop();
+            progress.error(TransferText::deviceDidNotAppear(
+                port.describe(), *commandLine.waitForDeviceMs, lastRefusal));
+            QCoreApplication::exit(CommandLine::exitFailure);
+        });
+        deviceWatch.watch({port.device()});
+        deadline.start(int(std::min<qint64>(*commandLine.waitForDeviceMs, INT_MAX)));
+        return QCoreApplication::exec();
+    }
+
+    QString error;
+    if (!startTransfer(&error)) {
         progress.error(error);
         return CommandLine::exitFailure;
     }

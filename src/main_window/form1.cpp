@@ -2,6 +2,7 @@
 
 #include "main_window/fittinglabel.h"
 #include "main_window/helpwindow.h"
+#include "main_window/sendoptionsstore.h"
 #include "platform/filedialog.h"
 #include "platform/linesettings.h"
 #include "platform/messageservice.h"
@@ -13,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -23,9 +25,14 @@
 
 #include <climits>
 #include <memory>
+#include <utility>
 
 namespace {
 
+// "1" when a reception outlasts the loss of its device, in the "CommSet" section.
+const QString reconnectKey = QStringLiteral("Reconnect");
+// "1" when a transfer waits for its absent device, in the "CommSet" section.
+const QString waitForDeviceKey = QStringLiteral("WaitForDevice");
 const QString waitingText = QStringLiteral("Waitting Receive...");
 // At most this often (once a second) the view follows a reception. Laying out and painting a
 // block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and on a slow
@@ -76,9 +83,33 @@ void Form1::connectControls()
     // Ends the program at once, without the close handling.
     connect(m_ui.mnuExit, &QAction::triggered, this, &Form1::mnuExit_Click);
     connect(m_ui.mnuContents, &QAction::triggered, this, &Form1::mnuContents_Click);
+    connect(m_ui.mnuSendOptions, &QAction::triggered, this, &Form1::mnuSendOptions_Click);
+    connect(m_ui.mnuReconnect, &QAction::toggled, this, [this](bool on) {
+        m_receiver.setReconnect(on);
+        m_store.SaveSetting(CommSettings::section, reconnectKey,
+                            on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(m_ui.mnuWaitForDevice, &QAction::toggled, this, [this](bool on) {
+        m_store.SaveSetting(CommSettings::section, waitForDeviceKey,
+                            on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(&m_deviceWatch, &DeviceWatch::present, this, &Form1::onDevicePresent);
+    connect(&m_receiver, &FileReceiver::deviceAway, this, [this](const QString& reason) {
+        m_feedback.note(TransferText::deviceAway(reason, m_receiver.path()));
+    });
+    connect(&m_receiver, &FileReceiver::deviceBack, this, [this](qint64 gapMs) {
+        m_feedback.note(TransferText::deviceBack(MSComm1.describe(), gapMs));
+    });
+    for (const auto& [action, flow] :
+         {std::pair{m_ui.mnuFlowNone, LineSettings::Flow::None},
+          std::pair{m_ui.mnuFlowRtsCts, LineSettings::Flow::RtsCts},
+          std::pair{m_ui.mnuFlowXonXoff, LineSettings::Flow::XonXoff}}) {
+        connect(action, &QAction::triggered, this, [this, flow] { chooseFlow(flow); });
+    }
 
     connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
     connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
+    connect(&m_sender, &FileSender::warned, &m_feedback, &TransferFeedback::note);
     connect(&m_receiver, &FileReceiver::stored, &m_receiveView, &RefreshThrottle::request);
     // The count follows with the status, four times a second.
     connect(&m_feedback, &TransferFeedback::refreshed, this, [this] {
@@ -105,6 +136,11 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
     MSComm1.setCommPort(portForRun.value_or(CommSettings::storedPort(m_store)));
     selectSPort(MSComm1.CommPort() - 1);
     MSComm1.setSettings(CommSettings::storedBaud(m_store));
+    m_sender.setPacing(SendOptionsStore::load(m_store));
+    m_ui.mnuReconnect->setChecked(
+        m_store.GetSetting(CommSettings::section, reconnectKey, QString()) == QLatin1String("1"));
+    m_ui.mnuWaitForDevice->setChecked(m_store.GetSetting(CommSettings::section, waitForDeviceKey,
+                                                         QString()) == QLatin1String("1"));
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(m_ui.Buart.size()); ++i) {
@@ -151,6 +187,37 @@ void Form1::SPort_Click(int index)
     MSComm1.setCommPort(index == 0 ? 1 : 2);
     m_ui.Label1->setText(QString::number(MSComm1.CommPort()));
     m_devices.refresh();
+    // Each port keeps its own flow control: the devices behind them differ.
+    if (!MSComm1.PortOpen())
+        MSComm1.setFlowControl(CommSettings::storedFlow(m_store, MSComm1.CommPort()));
+    showFlow();
+}
+
+void Form1::mnuSendOptions_Click()
+{
+    SendPacing pacing = m_sender.pacing();
+    if (!m_sendOptions->edit(this, &pacing))
+        return;
+    m_sender.setPacing(pacing);
+    SendOptionsStore::save(m_store, pacing);
+}
+
+void Form1::chooseFlow(LineSettings::Flow flow)
+{
+    QString error;
+    if (!MSComm1.setFlowControl(flow, &error))
+        showError(error);
+    else
+        CommSettings::saveFlow(m_store, MSComm1.CommPort(), flow);
+    showFlow();
+}
+
+void Form1::showFlow()
+{
+    const LineSettings::Flow flow = MSComm1.flowControl();
+    m_ui.mnuFlowNone->setChecked(flow == LineSettings::Flow::None);
+    m_ui.mnuFlowRtsCts->setChecked(flow == LineSettings::Flow::RtsCts);
+    m_ui.mnuFlowXonXoff->setChecked(flow == LineSettings::Flow::XonXoff);
 }
 
 void Form1::Buart_Click(int index)
@@ -166,8 +233,53 @@ void Form1::Command1_Click()
         sendFile(CDialog.FileName());
 }
 
+bool Form1::waitForDevice(std::function<void()> start, bool sending)
+{
+    // A transfer already waiting keeps the wait (the menu or a drop may ask for another).
+    if (m_afterDevice) {
+        showError(tr("%1 is still awaited for another transfer; give up that wait first.")
+                      .arg(MSComm1.describe()));
+        return true;
+    }
+    if (!m_ui.mnuWaitForDevice->isChecked() || MSComm1.PortOpen() ||
+        QFileInfo::exists(MSComm1.device()))
+        return false;
+    m_afterDevice = std::move(start);
+    m_deviceWatch.watch({MSComm1.device()});
+    m_feedback.ended(TransferText::waitingForDevice(MSComm1.describe()));
+    (sending ? m_ui.Command2 : m_ui.Command4)->show();
+    m_ui.Command1->setEnabled(false);
+    m_ui.Command3->setEnabled(false);
+    m_ui.Frame1->setEnabled(false);
+    m_ui.Frame2->setEnabled(false);
+    return true;
+}
+
+void Form1::onDevicePresent()
+{
+    // A device just plugged in may not let this user in at once; the next look tries again.
+    QString ignored;
+    if (!m_afterDevice || !MSComm1.setPortOpen(true, &ignored))
+        return;
+    MSComm1.setPortOpen(false);
+    const std::function<void()> start = std::exchange(m_afterDevice, nullptr);
+    stopWaitingForDevice();
+    start();
+}
+
+void Form1::stopWaitingForDevice()
+{
+    m_deviceWatch.stop();
+    m_afterDevice = nullptr;
+    m_feedback.ended(QString());
+    endSend();
+    showReceiveIdle();
+}
+
 void Form1::sendFile(const QString& path)
 {
+    if (waitForDevice([this, path] { sendFile(path); }, true))
+        return;
     QString error;
     switch (m_sender.start(path, &error)) {
     case FileSender::Start::PortRefused:
@@ -209,6 +321,10 @@ void Form1::showSending(const QString& path)
 
 void Form1::Command2_Click()
 {
+    if (m_afterDevice) {
+        stopWaitingForDevice();
+        return;
+    }
     // A cancel silences the line at once: what is still queued is thrown away.
     m_sender.cancel();
 }
@@ -254,6 +370,7 @@ void Form1::onSendEnded(const FileSender::Outcome& outcome)
         break;
     case FileSender::Ending::SourceFailed:
     case FileSender::Ending::DeviceLost:
+    case FileSender::Ending::NoAnswer:
         // The message says everything; the status says nothing of a send cut short.
         m_feedback.ended(QString());
         break;
@@ -274,6 +391,12 @@ void Form1::Command3_Click()
                       .arg(path, MSComm1.describe()));
         return;
     }
+    if (!waitForDevice([this, path] { receiveInto(path); }, false))
+        receiveInto(path);
+}
+
+void Form1::receiveInto(const QString& path)
+{
     m_ui.Label6->setText(tr(" Save File:"));
     auto target = std::make_unique<ReceiveTarget>();
     QString error;
@@ -321,6 +444,10 @@ void Form1::refreshReceiveView()
 
 void Form1::Command4_Click()
 {
+    if (m_afterDevice) {
+        stopWaitingForDevice();
+        return;
+    }
     if (m_receiver.isReceiving()) {
         // The file that was really received into, whatever the dialog shows by now.
         const QString path = m_receiver.path();
@@ -346,7 +473,10 @@ void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
     m_receiveView.flush();
     refreshReceiveCount();
     // However the reception ended, the file holds what was stored.
-    m_feedback.ended(TransferText::summary(m_receiver.report()));
+    QString summary = TransferText::summary(m_receiver.report());
+    if (outcome.gaps > 0)
+        summary += QLatin1Char('\n') + TransferText::gaps(outcome.gaps, outcome.gapMs).mid(2);
+    m_feedback.ended(summary);
     // A new reception took over: it arranges the window itself.
     if (outcome.ending == FileReceiver::Ending::HandedOver)
         return;

@@ -6,9 +6,11 @@
 #include "main_window/form1ui.h"
 #include "main_window/optiongrouptabstop.h"
 #include "main_window/qthelpviewer.h"
+#include "main_window/qtsendoptionseditor.h"
 #include "main_window/refreshthrottle.h"
 #include "main_window/transferfeedback.h"
 #include "platform/commsettings.h"
+#include "platform/devicewatch.h"
 #include "platform/serialport.h"
 #include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"
@@ -17,6 +19,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <functional>
 #include <optional>
 
 class DeviceChooser;
@@ -45,6 +48,7 @@ public:
     // Tests stand in for the platform's help viewer and device dialog.
     void setHelpViewer(HelpViewer& viewer) { m_help = &viewer; }
     void setDeviceChooser(DeviceChooser& chooser) { m_devices.setChooser(chooser); }
+    void setSendOptionsEditor(SendOptionsEditor& editor) { m_sendOptions = &editor; }
 
     // The click handlers, also reached through the menu.
     void Command1_Click();
@@ -52,6 +56,8 @@ public:
     void Command3_Click();
     void Command4_Click();
     void mnuContents_Click();
+    // "Send options": the pacing of the sends from now on, stored at once.
+    void mnuSendOptions_Click();
     void mnuExit_Click();
 
 protected:
@@ -66,9 +72,19 @@ private:
     void Buart_Click(int index);
     void selectSPort(int index);
     void selectBuart(int index);
+    // The flow control menu: the port's choice, stored for the port number.
+    void chooseFlow(LineSettings::Flow flow);
+    void showFlow();
 
     // Sends the file the user picked or dropped on the window.
     void sendFile(const QString& path);
+    void receiveInto(const QString& path);
+    // With "Wait for an Absent Device" on and the device absent: shows the wait, with the
+    // button that stops the transfer (`sending` or not) to give up, and runs `start` once the
+    // device can be opened. False when there is nothing to wait for.
+    bool waitForDevice(std::function<void()> start, bool sending);
+    void onDevicePresent();
+    void stopWaitingForDevice();
     void showSending(const QString& path);
     // The idle arrangement after a send, however it ended.
     void endSend();
@@ -97,6 +113,8 @@ private:
     HelpViewer* m_help = &m_platformHelp;
     HelpWindow* m_helpWindow = nullptr;
     SettingsStore m_store{CommSettings::application};
+    QtSendOptionsEditor m_platformSendOptions;
+    SendOptionsEditor* m_sendOptions = &m_platformSendOptions;
 
     SerialPort MSComm1;
     // Children, so that tools and tests find them.
@@ -110,6 +128,9 @@ private:
     OptionGroupTabStop m_portTabStop{m_ui.portButtons()};
     OptionGroupTabStop m_speedTabStop{m_ui.speedButtons()};
     FileDropTarget m_drop{*this, [this](const QString& path) { sendFile(path); }};
+    DeviceWatch m_deviceWatch;
+    // What starts once the device is there; empty while nothing waits for it.
+    std::function<void()> m_afterDevice;
     // The progress bar counts in int; long files are counted in units of 2^shift bytes.
     int m_progressShift = 0;
 };

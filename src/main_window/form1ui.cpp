@@ -4,6 +4,7 @@
 #include "main_window/groupboxstyle.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,6 +18,7 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -89,6 +91,30 @@ void Form1Ui::createMenus(QMainWindow* form)
     mnuNull->setObjectName(QStringLiteral("mnuNull"));
     mnuExit = mnuFile->addAction(tr("&Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
+
+    mnuLine = form->menuBar()->addMenu(tr("&Line"));
+    mnuLine->setObjectName(QStringLiteral("mnuLine"));
+    mnuFlow = mnuLine->addMenu(tr("&Flow Control"));
+    mnuFlow->setObjectName(QStringLiteral("mnuFlow"));
+    auto* flows = new QActionGroup(mnuFlow);
+    for (auto [action, text, name] :
+         {std::tuple{&mnuFlowNone, tr("&None"), "mnuFlowNone"},
+          std::tuple{&mnuFlowRtsCts, tr("&RTS/CTS"), "mnuFlowRtsCts"},
+          std::tuple{&mnuFlowXonXoff, tr("&XON/XOFF"), "mnuFlowXonXoff"}}) {
+        *action = mnuFlow->addAction(text);
+        (*action)->setObjectName(QLatin1String(name));
+        (*action)->setCheckable(true);
+        flows->addAction(*action);
+    }
+    mnuFlowNone->setChecked(true);
+    mnuSendOptions = mnuLine->addAction(tr("&Send Options..."));
+    mnuSendOptions->setObjectName(QStringLiteral("mnuSendOptions"));
+    mnuReconnect = mnuLine->addAction(tr("Re&connect When the Device Comes Back"));
+    mnuReconnect->setObjectName(QStringLiteral("mnuReconnect"));
+    mnuReconnect->setCheckable(true);
+    mnuWaitForDevice = mnuLine->addAction(tr("&Wait for an Absent Device"));
+    mnuWaitForDevice->setObjectName(QStringLiteral("mnuWaitForDevice"));
+    mnuWaitForDevice->setCheckable(true);
 
     mnuHelp = form->menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));

@@ -80,6 +80,15 @@ public:
     QAction* mnuReceiveFile = nullptr;
     QAction* mnuNull = nullptr;
     QAction* mnuExit = nullptr;
+    // The line's options beyond the speed: flow control, kept per port.
+    QMenu* mnuLine = nullptr;
+    QMenu* mnuFlow = nullptr;
+    QAction* mnuFlowNone = nullptr;
+    QAction* mnuFlowRtsCts = nullptr;
+    QAction* mnuFlowXonXoff = nullptr;
+    QAction* mnuSendOptions = nullptr;
+    QAction* mnuReconnect = nullptr;
+    QAction* mnuWaitForDevice = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuContents = nullptr;
 

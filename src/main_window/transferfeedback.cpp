@@ -23,6 +23,7 @@ TransferFeedback::TransferFeedback(QLabel& status, QLabel& detail, QObject* pare
 void TransferFeedback::started(const TransferReport& report)
 {
     m_report = &report;
+    m_note.clear();
     m_tick.start();
     refresh();
 }
@@ -32,6 +33,12 @@ void TransferFeedback::ended(const QString& text)
     m_report = nullptr;
     m_tick.stop();
     show(text);
+}
+
+void TransferFeedback::note(const QString& text)
+{
+    m_note = text;
+    refresh();
 }
 
 void TransferFeedback::show(const QString& text)
@@ -45,6 +52,7 @@ void TransferFeedback::refresh()
 {
     if (!m_report)
         return;
-    show(TransferText::status(*m_report));
+    show(TransferText::status(*m_report) +
+         (m_note.isEmpty() ? QString() : QLatin1Char('\n') + m_note));
     emit refreshed();
 }

@@ -22,6 +22,8 @@ public:
     // Follows `report` (which outlives the transfer) until `ended`.
     void started(const TransferReport& report);
     void ended(const QString& text);
+    // A line shown under the running account until the transfer ends (a warning, say).
+    void note(const QString& text);
 
 signals:
     // The status was just laid out again while a transfer runs: what follows it on screen
@@ -36,4 +38,5 @@ private:
     QLabel& m_detail;
     QTimer m_tick;
     const TransferReport* m_report = nullptr;
+    QString m_note;
 };

@@ -16,6 +16,11 @@ QString deviceKey(int port)
     return QStringLiteral("Device%1").arg(port);
 }
 
+QString flowKey(int port)
+{
+    return QStringLiteral("Flow%1").arg(port);
+}
+
 } // namespace
 
 int storedPort(const SettingsStore& store)
@@ -37,6 +42,17 @@ void loadDevices(const SettingsStore& store, PortMap* ports)
 {
     for (int port = PortMap::firstPort; port <= PortMap::lastPort; ++port)
         ports->setStored(port, store.GetSetting(section, deviceKey(port), QString()));
+}
+
+LineSettings::Flow storedFlow(const SettingsStore& store, int port)
+{
+    const QString name = store.GetSetting(section, flowKey(port), QString()).trimmed();
+    return LineSettings::flowNamed(name).value_or(LineSettings::Flow::None);
+}
+
+void saveFlow(SettingsStore& store, int port, LineSettings::Flow flow)
+{
+    store.SaveSetting(section, flowKey(port), LineSettings::flowName(flow));
 }
 
 void savePort(SettingsStore& store, int port)

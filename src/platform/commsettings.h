@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/linesettings.h"
+
 #include <QString>
 
 class PortMap;
@@ -7,7 +9,8 @@ class SettingsStore;
 
 // The port choice as the per-user settings store keeps it, under application "PLOV",
 // section "CommSet": "Port" ("1" or "2"), "Baud" (the line settings string) and "Device1",
-// "Device2" (the device each port number stands for; absent means the platform's own).
+// "Device2" (the device each port number stands for; absent means the platform's own), and
+// "Flow1", "Flow2" (each port's flow control: "none", "rtscts" or "xonxoff"; absent means none).
 // Values a user or another program left there that the port cannot use read as the
 // defaults, so a start always succeeds.
 namespace CommSettings {
@@ -24,7 +27,11 @@ QString storedBaud(const SettingsStore& store);
 // Puts the stored device of each port number into `ports`.
 void loadDevices(const SettingsStore& store, PortMap* ports);
 
+// The stored flow control of port number `port`, or none unless it names one.
+LineSettings::Flow storedFlow(const SettingsStore& store, int port);
+
 void savePort(SettingsStore& store, int port);
+void saveFlow(SettingsStore& store, int port, LineSettings::Flow flow);
 void saveBaud(SettingsStore& store, const QString& settings);
 // The devices `ports` has stored; what it maps for this run only is left out.
 void saveDevices(SettingsStore& store, const PortMap& ports);

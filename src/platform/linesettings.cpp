@@ -72,6 +72,28 @@ QString LineSettings::plain(qint32 speed)
     return QStringLiteral("%1,N,8,1").arg(speed);
 }
 
+std::optional<LineSettings::Flow> LineSettings::flowNamed(const QString& name)
+{
+    for (const Flow flow : {Flow::None, Flow::RtsCts, Flow::XonXoff}) {
+        if (name == flowName(flow))
+            return flow;
+    }
+    return std::nullopt;
+}
+
+QString LineSettings::flowName(Flow flow)
+{
+    switch (flow) {
+    case Flow::RtsCts:
+        return QStringLiteral("rtscts");
+    case Flow::XonXoff:
+        return QStringLiteral("xonxoff");
+    case Flow::None:
+        break;
+    }
+    return QStringLiteral("none");
+}
+
 double LineSettings::bitsPerCharacter() const
 {
     const double stop =

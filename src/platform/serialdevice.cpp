@@ -272,6 +272,7 @@ bool SerialDevice::hold(const QString& path, QString* error)
         return false;
     }
     ::ioctl(m_fd, TIOCEXCL);
+    m_path = path;
     m_outputQueueKnown = !isPseudoTerminal(m_fd);
     return true;
 }
@@ -292,6 +293,7 @@ bool SerialDevice::configure(const LineSettings& line, QString* error)
     tio.c_cc[VTIME] = 0;
     if (!setFrame(line, &tio, error))
         return false;
+    setFlow(line.flow, &tio);
     const std::optional<speed_t> code = standardCode(line.speed);
 #ifdef Q_OS_LINUX
     ::cfsetspeed(&tio, code.value_or(B38400));
@@ -349,6 +351,21 @@ bool SerialDevice::setFrame(const LineSettings& line, termios* tio, QString* err
     return true;
 }
 
+void SerialDevice::setFlow(LineSettings::Flow flow, termios* tio)
+{
+    // IXON: an XOFF from the far end stops our output until its XON, and neither reaches the
+    // input. IXOFF: the system sends XOFF itself when its input queue fills. Both are the
+    // system's; the program never puts them on the line of its own.
+    tio->c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    tio->c_cflag &= ~tcflag_t(CRTSCTS);
+    tio->c_cc[VSTART] = LineSettings::xon;
+    tio->c_cc[VSTOP] = LineSettings::xoff;
+    if (flow == LineSettings::Flow::XonXoff)
+        tio->c_iflag |= IXON | IXOFF;
+    else if (flow == LineSettings::Flow::RtsCts)
+        tio->c_cflag |= CRTSCTS;
+}
+
 bool SerialDevice::checkTaken(const LineSettings& line, QString* error)
 {
     // A device may leave out what it cannot do without saying so; what it took is what counts.
@@ -359,6 +376,11 @@ bool SerialDevice::checkTaken(const LineSettings& line, QString* error)
     }
     if ((taken.c_cflag & CSIZE) != sizeFlag(line.dataBits)) {
         *error = tr("the device cannot use %1 data bits.").arg(line.dataBits);
+        return false;
+    }
+    // A driver without the wires clears the flag rather than refuse it.
+    if (line.flow == LineSettings::Flow::RtsCts && !(taken.c_cflag & CRTSCTS)) {
+        *error = tr("the device cannot use RTS/CTS flow control.");
         return false;
     }
     const qint32 speed = SerialSpeed::get(m_fd);
@@ -378,6 +400,20 @@ bool SerialDevice::apply(const LineSettings& line, QString* error)
     return isOpen() && configure(line, error);
 }
 
+bool SerialDevice::setLowLatency(bool on, QString* why)
+{
+    if (!on) {
+        m_latency.restore();
+        return true;
+    }
+    if (!isOpen()) {
+        if (why)
+            *why = tr("the device is not open.");
+        return false;
+    }
+    return m_latency.isRequested() || m_latency.request(m_fd, m_path, why);
+}
+
 void SerialDevice::close()
 {
     m_readNotifier.reset();
@@ -386,6 +422,7 @@ void SerialDevice::close()
     // handed to another program at once.
     m_lockFile.reset();
     if (m_fd >= 0) {
+        m_latency.restore();
         ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd); // releases the flock too
         m_fd = -1;

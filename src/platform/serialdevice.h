@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linesettings.h"
+#include "platform/lowlatency.h"
 
 #include <QObject>
 #include <QString>
@@ -12,8 +13,9 @@ class QSocketNotifier;
 struct termios;
 
 // One open serial device, held for this program alone, in raw mode: 8-bit bytes pass unchanged
-// both ways, with no flow control. Reads and writes never block; `readable` and `writable` say
-// when to try again. The port component above decides what to do with the bytes.
+// both ways, with the flow control the line settings ask for (none by default). Reads and writes
+// never block; `readable` and `writable` say when to try again. The port component above decides
+// what to do with the bytes.
 //
 // Holding the device: an exclusive flock on the descriptor (it binds root too, and follows the
 // device whatever name it was opened under), TIOCEXCL against other users' plain opens, and the
@@ -35,6 +37,9 @@ public:
 
     // Applies the settings to the open device, checking that it took them.
     bool apply(const LineSettings& line, QString* error);
+    // Asks the open device's driver to hand over received bytes at once (see LowLatency), or
+    // puts back what it had. The close puts it back too.
+    bool setLowLatency(bool on, QString* why);
 
     // Up to `size` bytes that arrived: the count, 0 when none wait, -1 when the device failed or
     // went away (`error` says how).
@@ -63,10 +68,13 @@ private:
     bool configure(const LineSettings& line, QString* error);
     // Data bits, stop bits and parity into `tio`.
     static bool setFrame(const LineSettings& line, termios* tio, QString* error);
+    static void setFlow(LineSettings::Flow flow, termios* tio);
     // Whether the device took the settings it was given.
     bool checkTaken(const LineSettings& line, QString* error);
 
     int m_fd = -1;
+    QString m_path;
+    LowLatency m_latency;
     bool m_outputQueueKnown = true;
     std::unique_ptr<QLockFile> m_lockFile;
     std::unique_ptr<QSocketNotifier> m_readNotifier;

@@ -31,21 +31,44 @@ bool SerialPort::setCommPort(int port, QString* error)
 
 bool SerialPort::setSettings(const QString& settings, QString* error)
 {
-    const std::optional<LineSettings> line = LineSettings::parse(settings, error);
+    std::optional<LineSettings> line = LineSettings::parse(settings, error);
     if (!line)
         return false;
+    line->flow = m_line.flow;
     QString why;
-    if (PortOpen() && !m_device.apply(*line, &why)) {
-        // Put back what the port had, so the refused value leaves no trace.
-        QString ignored;
-        m_device.apply(m_line, &ignored);
+    if (!applyLine(*line, &why)) {
         if (error)
             *error =
                 tr("%1 cannot use the line settings \"%2\": %3").arg(describe(), settings, why);
         return false;
     }
-    m_line = *line;
     m_settings = settings;
+    return true;
+}
+
+bool SerialPort::setFlowControl(LineSettings::Flow flow, QString* error)
+{
+    LineSettings line = m_line;
+    line.flow = flow;
+    QString why;
+    if (!applyLine(line, &why)) {
+        if (error)
+            *error = tr("%1 cannot use the flow control \"%2\": %3")
+                         .arg(describe(), LineSettings::flowName(flow), why);
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::applyLine(const LineSettings& line, QString* why)
+{
+    if (PortOpen() && !m_device.apply(line, why)) {
+        // Put back what the port had, so the refused value leaves no trace.
+        QString ignored;
+        m_device.apply(m_line, &ignored);
+        return false;
+    }
+    m_line = line;
     m_output.setLine(m_line);
     return true;
 }
@@ -56,13 +79,18 @@ bool SerialPort::setPortOpen(bool open, QString* error)
         closePort();
         return true;
     }
+    return openAt(device(), error);
+}
+
+bool SerialPort::openAt(const QString& path, QString* error)
+{
     if (PortOpen()) {
         if (error)
             *error = tr("Cannot open %1: the port is already open.").arg(describe());
         return false;
     }
     QString why;
-    if (!m_device.open(device(), m_line, &why)) {
+    if (!m_device.open(path, m_line, &why)) {
         if (error)
             *error = tr("Cannot open %1: %2").arg(describe(), why);
         return false;

@@ -42,12 +42,26 @@ public:
     QString Settings() const { return m_settings; }
     bool setSettings(const QString& settings, QString* error = nullptr);
     const LineSettings& line() const { return m_line; }
+    // The flow control, kept apart from the settings string; refused, leaving the previous one,
+    // when the open port cannot use it.
+    LineSettings::Flow flowControl() const { return m_line.flow; }
+    bool setFlowControl(LineSettings::Flow flow, QString* error = nullptr);
 
     bool PortOpen() const { return m_device.isOpen(); }
     // Opening fails when the device is missing, not permitted, held by another program, cannot
     // use the settings, or when the port is already open. Closing offers what arrived to the
     // input's consumer and drops what was not yet handed to the system for output.
     bool setPortOpen(bool open, QString* error = nullptr);
+    // Opens the port on `path` instead of the device the port number stands for: the stable name
+    // the device had, when it comes back under another number. Messages still name the port.
+    bool openAt(const QString& path, QString* error = nullptr);
+
+    // Low latency for a protocol transfer: the driver hands received bytes over at once instead
+    // of gathering them (an FTDI adapter waits 16 ms by default). Asked for on the open port,
+    // it lasts until asked off or until the port closes, which put back the driver's own
+    // setting. False, with the reason, where the driver has no such setting or refuses it; the
+    // transfer still works then, only with longer round trips.
+    bool setLowLatency(bool on, QString* why = nullptr) { return m_device.setLowLatency(on, why); }
 
     SerialOutput& output() { return m_output; }
     const SerialOutput& output() const { return m_output; }
@@ -61,6 +75,8 @@ signals:
     void deviceLost(const QString& reason);
 
 private:
+    // Makes `line` the port's line, on the device too when it is open.
+    bool applyLine(const LineSettings& line, QString* why);
     void lose(const QString& why);
     void closePort();
 

@@ -7,11 +7,7 @@
 
 #include <algorithm>
 
-namespace {
-
-// The name under /dev/serial/by-id that leads to `path`, which stays the same whichever USB
-// socket the device is plugged into; empty when there is none.
-QString stablePathOf(const QString& path)
+QString SerialPortList::stablePathOf(const QString& path)
 {
     const QString device = QFileInfo(path).canonicalFilePath();
     if (device.isEmpty())
@@ -24,6 +20,8 @@ QString stablePathOf(const QString& path)
     }
     return QString();
 }
+
+namespace {
 
 QString readLine(const QString& path)
 {

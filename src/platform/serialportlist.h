@@ -19,4 +19,8 @@ struct Entry
 // Sorted by path.
 QList<Entry> available();
 
+// The name under /dev/serial/by-id that leads to `path`, which stays the same whichever USB
+// socket the device is plugged into and whatever number it gets; empty when there is none.
+QString stablePathOf(const QString& path);
+
 } // namespace SerialPortList

@@ -1,16 +1,55 @@
 #include "transfer/filereceiver.h"
 
 #include "platform/serialport.h"
+#include "platform/serialportlist.h"
 #include "transfer/transfertext.h"
 
 #include <algorithm>
+#include <utility>
 
 FileReceiver::FileReceiver(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
-    connect(&m_port, &SerialPort::deviceLost, this, [this](const QString& reason) {
-        if (isReceiving())
-            end(Ending::DeviceLost, reason);
-    });
+    connect(&m_port, &SerialPort::deviceLost, this, &FileReceiver::onDeviceLost);
+    connect(&m_watch, &DeviceWatch::present, this, &FileReceiver::onDevicePresent);
+}
+
+void FileReceiver::onDeviceLost(const QString& reason)
+{
+    if (!isReceiving())
+        return;
+    if (!m_reconnect) {
+        end(Ending::DeviceLost, reason);
+        return;
+    }
+    // What had arrived was offered to the file before the port closed.
+    m_away = true;
+    ++m_gaps;
+    m_gapClock.start();
+    m_watch.watch(m_deviceNames);
+    emit deviceAway(reason);
+}
+
+void FileReceiver::onDevicePresent(const QString& path)
+{
+    if (!m_away)
+        return;
+    // A device just back may not let this user in yet; the next look tries again.
+    QString ignored;
+    if (!m_port.openAt(path, &ignored))
+        return;
+    m_watch.stop();
+    m_away = false;
+    const qint64 gap = m_gapClock.elapsed();
+    m_gapMs += gap;
+    listen();
+    emit deviceBack(gap);
+}
+
+void FileReceiver::listen()
+{
+    m_port.input().setConsumer(
+        [this](QByteArrayView bytes, bool final) { return take(bytes, final); },
+        {writeBatch, tailWaitMs});
 }
 
 FileReceiver::~FileReceiver()
@@ -67,9 +106,11 @@ bool FileReceiver::start(std::unique_ptr<ReceiveTarget> target, QString* error, 
         },
         Qt::QueuedConnection);
     m_report.begin(TransferReport::Direction::Receive, -1);
-    m_port.input().setConsumer(
-        [this](QByteArrayView bytes, bool final) { return take(bytes, final); },
-        {writeBatch, tailWaitMs});
+    m_away = false;
+    m_gaps = 0;
+    m_gapMs = 0;
+    m_deviceNames = QStringList{m_port.device(), SerialPortList::stablePathOf(m_port.device())};
+    listen();
     return true;
 }
 
@@ -185,7 +226,10 @@ void FileReceiver::end(Ending ending, const QString& why)
     m_ending = false;
     const QString failure =
         why.isEmpty() && ending != Ending::DeviceLost ? m_lastWriteFailure : why;
-    Outcome outcome{ending, 0, m_notKept, false, {}};
+    m_watch.stop();
+    if (std::exchange(m_away, false))
+        m_gapMs += m_gapClock.elapsed();
+    Outcome outcome{ending, 0, m_notKept, false, {}, m_gaps, m_gapMs};
     // Nothing came at all: a target not claimed yet stays as it was found.
     if (!m_claimed) {
         m_target->giveBack();

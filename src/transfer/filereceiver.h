@@ -1,13 +1,16 @@
 #pragma once
 
+#include "platform/devicewatch.h"
 #include "platform/serialinput.h"
 #include "transfer/receivetarget.h"
 #include "transfer/transferreport.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -24,6 +27,11 @@ class SerialPort;
 // A reception owns its file and the port from `start` to its end, closes both whichever way it
 // ends, and follows the loss of the device itself. While a target has no room (standard output
 // whose reader is slow), the bytes wait in the port, and once it is full, in the system.
+//
+// With reconnection on, the loss of the device is a gap, not an end: the file stays open with
+// every byte that arrived, the device is watched for under the name it was opened by and its
+// stable name, and once it is back the reception goes on appending. The outcome counts the gaps
+// and their time.
 class FileReceiver : public QObject
 {
     Q_OBJECT
@@ -69,6 +77,9 @@ public:
         qint64 notKept = 0;
         bool leftAsFound = false;
         QString message;
+        // Times the device went away and came back, and how long it was away in all.
+        int gaps = 0;
+        qint64 gapMs = 0;
         bool ok() const { return message.isEmpty(); }
     };
 
@@ -88,6 +99,11 @@ public:
     // Ends a reception that has had no byte, leaving a target not claimed yet as it was found.
     // False, and the reception goes on, when bytes came.
     bool giveBack();
+    // Whether the receptions started from now on outlast the loss of their device.
+    void setReconnect(bool on) { m_reconnect = on; }
+    bool reconnects() const { return m_reconnect; }
+    // The device is away now, in a gap of a reception that reconnects.
+    bool isAway() const { return m_away; }
 
     State state() const { return m_state; }
     bool isReceiving() const { return m_state != State::Idle; }
@@ -104,6 +120,11 @@ signals:
     // The reception is over, however it ended; the file is closed, and so is the port unless a
     // new reception took it over.
     void ended(const FileReceiver::Outcome& outcome);
+    // A reception that reconnects lost its device (`reason`) and waits for it; every byte that
+    // arrived is in the file.
+    void deviceAway(const QString& reason);
+    // The device is back after `gapMs`, and the reception goes on.
+    void deviceBack(qint64 gapMs);
 
 private:
     // Takes what the port's input offers, as much as the target has room for.
@@ -111,6 +132,9 @@ private:
     // Writes bytes that arrived, up to the limit; false, with the reason, when the write failed.
     bool store(QByteArrayView bytes, QString* error);
     void endAtLimit();
+    void onDeviceLost(const QString& reason);
+    void onDevicePresent(const QString& path);
+    void listen();
     // Every finish, stop, failure, loss and handover ends here.
     void end(Ending ending, const QString& why = {});
     QString failureMessage(Ending ending, const QString& why, bool linked) const;
@@ -133,4 +157,13 @@ private:
     QString m_lastWriteFailure;
     QByteArray m_lastBlock;
     TransferReport m_report;
+
+    bool m_reconnect = false;
+    bool m_away = false;
+    // The names the device may come back under: as it was opened, and its stable name.
+    QStringList m_deviceNames;
+    DeviceWatch m_watch;
+    QElapsedTimer m_gapClock;
+    int m_gaps = 0;
+    qint64 m_gapMs = 0;
 };

@@ -4,6 +4,7 @@
 #include "transfer/transfertext.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -11,6 +12,17 @@ FileSender::FileSender(SerialPort& port, QObject* parent) : QObject(parent), m_p
 {
     m_settleTimer.setSingleShot(true);
     connect(&m_settleTimer, &QTimer::timeout, this, [this] { end(Ending::Finished); });
+    m_pauseTimer.setSingleShot(true);
+    m_pauseTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pauseTimer, &QTimer::timeout, this, [this] {
+        if (m_state == State::Pausing)
+            sendNextChunk();
+    });
+    m_waitTimer.setSingleShot(true);
+    connect(&m_waitTimer, &QTimer::timeout, this, [this] {
+        if (m_state == State::AwaitingText)
+            end(Ending::NoAnswer);
+    });
     m_progressTimer.setInterval(progressIntervalMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &FileSender::followLine);
     connect(&m_port.output(), &SerialOutput::drained, this, &FileSender::onDrained);
@@ -54,12 +66,30 @@ FileSender::Start FileSender::start(std::unique_ptr<SendSource> source, QString*
     m_sourceName = m_source->displayName();
     m_length = m_source->length();
     m_handed = 0;
+    m_read = 0;
+    m_ahead = QByteArray();
+    m_aheadDone = 0;
+    m_linesHanded = 0;
+    m_textHeard = false;
+    m_heard = QByteArray();
+    m_waitedMs = 0;
+    m_flowWarned = false;
     m_nominalChunk = std::max(1, m_port.output().OutBufferSize());
     m_chunk = m_nominalChunk;
     m_recentBytes = m_recentSeconds = 0;
     m_leftAtChunk = 0;
-    // Whatever the device sends meanwhile is nobody's (a device echoing, say).
-    m_port.input().clearConsumer();
+    // Whatever the device sends meanwhile is nobody's (a device echoing, say), but for the text
+    // a paced send waits for.
+    if (m_pacing.waitFor.isEmpty()) {
+        m_port.input().clearConsumer();
+    } else {
+        m_port.input().setConsumer(
+            [this](QByteArrayView bytes, bool) {
+                hear(bytes);
+                return qint64(bytes.size());
+            },
+            {});
+    }
     m_report.begin(TransferReport::Direction::Send, m_length);
     m_progressTimer.start();
     // The first chunk goes from the event loop, so the caller finishes its own work first.
@@ -78,9 +108,86 @@ void FileSender::onDrained()
 {
     if (m_state != State::Sending)
         return;
+    if (m_pacing.isPaced() && m_handed > 0) {
+        pauseAfterPiece();
+        return;
+    }
     if (m_handed > 0 && m_handed != length())
         adaptChunk();
     sendNextChunk();
+}
+
+QByteArray FileSender::nextPiece()
+{
+    const QByteArrayView rest = QByteArrayView(m_ahead).sliced(m_aheadDone);
+    qsizetype size = rest.size();
+    if (m_pacing.charDelayMs > 0) {
+        size = 1;
+    } else if (const qsizetype lineEnd = rest.indexOf('\n'); lineEnd >= 0) {
+        size = lineEnd + 1;
+    }
+    QByteArray piece = rest.first(size).toByteArray();
+    m_aheadDone += size;
+    if (m_aheadDone == m_ahead.size()) {
+        m_ahead = QByteArray();
+        m_aheadDone = 0;
+    }
+    if (piece.endsWith('\n')) {
+        // The device's answer to this line is what counts, not one to an earlier line.
+        ++m_linesHanded;
+        m_textHeard = false;
+        m_heard.clear();
+    }
+    return piece;
+}
+
+void FileSender::pauseAfterPiece()
+{
+    const bool lineEnd = m_buffer.endsWith('\n');
+    if (lineEnd && !m_pacing.waitFor.isEmpty() && !m_textHeard) {
+        m_state = State::AwaitingText;
+        m_waitClock.start();
+        m_waitTimer.start(int(std::min<qint64>(m_pacing.waitTimeoutMs, INT_MAX)));
+        return;
+    }
+    // Nothing is gained by pausing after the last byte.
+    const bool more = length() < 0 || m_handed < length();
+    const qint64 delay = more ? m_pacing.charDelayMs + (lineEnd ? m_pacing.lineDelayMs : 0) : 0;
+    m_state = State::Pausing;
+    m_pauseTimer.start(int(std::min<qint64>(delay, INT_MAX)));
+}
+
+void FileSender::hear(QByteArrayView bytes)
+{
+    m_heard += bytes;
+    if (m_heard.contains(m_pacing.waitFor)) {
+        m_textHeard = true;
+        m_heard.clear();
+    } else {
+        // Only the start of the text can still be completed by what comes next.
+        m_heard = m_heard.last(std::min(m_heard.size(), m_pacing.waitFor.size() - 1));
+    }
+    if (m_textHeard && m_state == State::AwaitingText) {
+        m_waitTimer.stop();
+        m_waitedMs += m_waitClock.elapsed();
+        pauseAfterPiece();
+    }
+}
+
+std::optional<qint64> FileSender::pacedMsLeft() const
+{
+    if (!m_pacing.isPaced() || length() < 0)
+        return std::nullopt;
+    const qint64 notLeft = length() - m_report.count();
+    const qint64 notHanded = length() - m_handed;
+    // The lines still ahead, as often as lines came so far.
+    const qint64 lines =
+        m_handed > 0 ? std::llround(double(m_linesHanded) * double(notHanded) / double(m_handed))
+                     : 0;
+    const qint64 waitMs = m_linesHanded > 0 ? m_waitedMs / m_linesHanded : 0;
+    const qint64 pausing = m_pauseTimer.isActive() ? m_pauseTimer.remainingTime() : 0;
+    return notLeft * m_port.line().characterMicros() / 1000 + notHanded * m_pacing.charDelayMs +
+           lines * (m_pacing.lineDelayMs + waitMs) + pausing;
 }
 
 void FileSender::followLine()
@@ -89,6 +196,7 @@ void FileSender::followLine()
         return;
     const qint64 before = m_report.count();
     m_report.setCount(m_port.output().left().bytes);
+    m_report.setTimeLeftHint(pacedMsLeft());
     if (m_report.count() != before)
         emit progressed();
 }
@@ -115,36 +223,50 @@ void FileSender::adaptChunk()
 void FileSender::sendNextChunk()
 {
     m_state = State::Sending;
-    const qint64 wanted = length() < 0 ? m_chunk : std::min(m_chunk, length() - m_handed);
-    const qint64 got = [&]() -> qint64 {
-        if (wanted == 0)
-            return 0;
-        // The port shares the buffer until it drained; reading into it afterwards copies
-        // nothing.
-        m_buffer.resize(static_cast<qsizetype>(wanted));
-        QString error;
-        const qint64 read = m_source->read(m_buffer.data(), wanted, m_handed, &error);
-        if (read < 0)
-            end(Ending::SourceFailed, error);
-        return read;
-    }();
-    if (got < 0)
-        return;
-    if (got == 0) {
-        // The end of the file, or a stream with nothing to read yet.
-        if (wanted > 0 && !m_source->atEnd()) {
-            m_state = State::AwaitingSource;
-        } else {
-            // The UART may still be shifting out its last bytes; closing now would cut them.
-            m_state = State::Settling;
-            m_settleTimer.start(m_handed == 0 ? 0 : m_port.output().settleMs());
+    const bool paced = m_pacing.isPaced();
+    if (!paced || m_ahead.isEmpty()) {
+        const qint64 wanted = length() < 0 ? m_chunk : std::min(m_chunk, length() - m_read);
+        const qint64 got = [&]() -> qint64 {
+            if (wanted == 0)
+                return 0;
+            // The port shares the buffer until it drained; reading into it afterwards copies
+            // nothing.
+            m_buffer.resize(static_cast<qsizetype>(wanted));
+            QString error;
+            const qint64 read = m_source->read(m_buffer.data(), wanted, m_read, &error);
+            if (read < 0)
+                end(Ending::SourceFailed, error);
+            return read;
+        }();
+        if (got < 0)
+            return;
+        if (got == 0) {
+            // The end of the file, or a stream with nothing to read yet.
+            if (wanted > 0 && !m_source->atEnd()) {
+                m_state = State::AwaitingSource;
+            } else {
+                // The UART may still be shifting out its last bytes; closing now would cut
+                // them.
+                m_state = State::Settling;
+                m_settleTimer.start(m_handed == 0 ? 0 : m_port.output().settleMs());
+            }
+            return;
         }
-        return;
+        m_buffer.resize(static_cast<qsizetype>(got));
+        m_read += got;
+        if (paced)
+            m_ahead = std::exchange(m_buffer, QByteArray());
     }
-    m_buffer.resize(static_cast<qsizetype>(got));
+    if (paced)
+        m_buffer = nextPiece();
     m_chunkClock.start();
-    m_handed += got;
+    m_handed += m_buffer.size();
     m_report.hash(m_buffer);
+    if (!m_flowWarned && m_port.flowControl() == LineSettings::Flow::XonXoff &&
+        (m_buffer.contains(LineSettings::xon) || m_buffer.contains(LineSettings::xoff))) {
+        m_flowWarned = true;
+        emit warned(TransferText::flowBytesInData(m_sourceName));
+    }
     emit handed(QByteArrayView(m_buffer));
     // A device lost during the write ends the send from the event loop.
     m_port.output().write(m_buffer);
@@ -182,9 +304,23 @@ void FileSender::end(Ending ending, const QString& why)
         outcome.exact = false;
         outcome.message = TransferText::sendLost(why, m_handed, m_length);
         break;
+    case Ending::NoAnswer:
+        // Every byte handed over had drained before the wait began.
+        shown = m_handed;
+        outcome.message =
+            TransferText::noAnswer(m_pacing.waitFor, m_pacing.waitTimeoutMs, m_port.describe(),
+                                   m_linesHanded, m_handed, m_length);
+        break;
     }
     m_state = State::Idle;
+    // The port outlives this send: nothing of it may be left listening there.
+    if (!m_pacing.waitFor.isEmpty())
+        m_port.input().clearConsumer();
     m_settleTimer.stop();
+    m_pauseTimer.stop();
+    m_waitTimer.stop();
+    m_ahead = QByteArray();
+    m_aheadDone = 0;
     m_progressTimer.stop();
     m_source.reset();
     m_port.setPortOpen(false);

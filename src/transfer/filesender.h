@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/sendpacing.h"
 #include "transfer/sendsource.h"
 #include "transfer/transferreport.h"
 
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class SerialPort;
 
@@ -24,7 +26,11 @@ class SerialPort;
 // The report counts the bytes that have left the line, as the output tells them, a few times a
 // second, not the bytes handed over. A send owns its file and the port from `start` to its end,
 // closes both whichever way it ends, and follows the loss of the device itself. Whatever the
-// device sends meanwhile is thrown away.
+// device sends meanwhile is thrown away, but for the text a paced send waits for.
+//
+// A paced send (`setPacing`) hands over one character, or one line, at a time, and pauses or
+// waits on timers between them once the last has drained; its time left counts the pauses
+// still ahead.
 class FileSender : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,8 @@ public:
         Sending,        // a chunk is on its way to the line
         AwaitingSource, // a stream has nothing to read yet
         Settling,       // every byte is on the line; the transmitter finishes the last
+        Pausing,        // a paced send's pause after a character or a line
+        AwaitingText,   // a paced send waits for the device's text after a line
     };
     enum class Ending
     {
@@ -49,6 +57,7 @@ public:
         Cancelled,    // stopped as asked
         SourceFailed, // the file could not be read
         DeviceLost,   // the device went away
+        NoAnswer,     // the text a paced send waits for did not come in time
     };
     // How a send ended: what it put on the line (exactly `bytes`, or at most that many where the
     // device cannot tell) and, but for a finished one, the message for the user.
@@ -67,6 +76,10 @@ public:
 
     explicit FileSender(SerialPort& port, QObject* parent = nullptr);
     ~FileSender() override;
+
+    // Pacing for the sends started from now on; none by default.
+    void setPacing(const SendPacing& pacing) { m_pacing = pacing; }
+    const SendPacing& pacing() const { return m_pacing; }
 
     // Opens the file, then the port, and begins sending from the event loop. On a refusal
     // nothing stays open and `error` says why.
@@ -96,10 +109,19 @@ signals:
     void progressed();
     // The send is over, however it ended; the file and the port are closed.
     void ended(const FileSender::Outcome& outcome);
+    // Something the user should know that does not stop the send: under XON/XOFF, the data
+    // holds the very bytes that pause and resume the line. Once a send at most.
+    void warned(const QString& message);
 
 private:
     void onDrained();
     void sendNextChunk();
+    // Pacing: the next piece of what was read ahead, the pause or wait after a piece, the text
+    // heard, and the time the pauses still ahead take.
+    QByteArray nextPiece();
+    void pauseAfterPiece();
+    void hear(QByteArrayView bytes);
+    std::optional<qint64> pacedMsLeft() const;
     void adaptChunk();
     void followLine();
     // Every finish, stop, failure and loss ends here.
@@ -113,6 +135,7 @@ private:
     QByteArray m_buffer;
     // Bytes read from the source and handed to the port.
     qint64 m_handed = 0;
+    bool m_flowWarned = false;
     qint64 m_chunk = 0;
     qint64 m_nominalChunk = 0;
     // Since the last chunk was handed over, and what had left the line then, to tell how fast
@@ -125,4 +148,18 @@ private:
     QTimer m_settleTimer;
     QTimer m_progressTimer;
     TransferReport m_report;
+
+    SendPacing m_pacing;
+    // Read from the source; ahead of what was handed over by what a paced send holds back.
+    qint64 m_read = 0;
+    QByteArray m_ahead;
+    qsizetype m_aheadDone = 0;
+    qint64 m_linesHanded = 0;
+    bool m_textHeard = false;
+    QByteArray m_heard;
+    // Time spent waiting for the text, for the time left.
+    QElapsedTimer m_waitClock;
+    qint64 m_waitedMs = 0;
+    QTimer m_pauseTimer;
+    QTimer m_waitTimer;
 };

@@ -32,6 +32,7 @@ void TransferReport::begin(Direction direction, qint64 length)
     m_running = true;
     m_count = 0;
     m_firstByteMs = m_lastByteMs = -1;
+    m_timeLeftHintMs.reset();
     m_sha.reset();
     m_startMs = m_endMs = now();
     m_rate.start(m_startMs);
@@ -107,5 +108,7 @@ std::optional<qint64> TransferReport::secondsLeft() const
 {
     if (m_length < 0)
         return std::nullopt;
+    if (m_running && m_timeLeftHintMs)
+        return (std::max<qint64>(0, *m_timeLeftHintMs) + 999) / 1000;
     return m_rate.secondsLeft(m_length - m_count, m_running ? now() : m_endMs);
 }

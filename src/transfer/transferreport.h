@@ -52,8 +52,12 @@ public:
     std::optional<double> recentRate() const;
     // Bytes a second over the active time; none when too short to tell.
     std::optional<double> averageRate() const;
-    // Seconds to move the rest at the recent rate; none without a length or a rate.
+    // Seconds to move the rest at the recent rate, or as the hint says; none without a length
+    // or a rate.
     std::optional<qint64> secondsLeft() const;
+    // What the transfer knows of its own time left better than its rate does (a paced send's
+    // pauses still ahead), in milliseconds; none to go by the rate.
+    void setTimeLeftHint(std::optional<qint64> ms) { m_timeLeftHintMs = ms; }
 
 private:
     qint64 now() const;
@@ -67,6 +71,7 @@ private:
     qint64 m_count = 0;
     qint64 m_firstByteMs = -1;
     qint64 m_lastByteMs = -1;
+    std::optional<qint64> m_timeLeftHintMs;
     TransferRate m_rate;
     Sha256 m_sha;
 };

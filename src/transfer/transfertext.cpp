@@ -194,4 +194,68 @@ QString notPassedOn(qint64 bytes, const QString& stream, const QString& why)
     return tr("The last %1 bytes could not be passed on to %2: %3.").arg(bytes).arg(stream, why);
 }
 
+QString noAnswer(const QByteArray& text, qint64 timeoutMs, const QString& port, qint64 line,
+                 qint64 sent, qint64 length)
+{
+    const QString ofLength = length < 0 ? QString() : tr(" of %1").arg(length);
+    return tr("No \"%1\" came from %2 within %3 s after line %4.\nThe send was stopped after "
+              "%5%6 bytes.")
+        .arg(QString::fromUtf8(text), port, QString::number(double(timeoutMs) / 1000.0))
+        .arg(line)
+        .arg(sent)
+        .arg(ofLength);
+}
+
+QString deviceAway(const QString& reason, const QString& file)
+{
+    return tr("%1\nEvery byte that arrived is in %2, which stays open; waiting for the device to "
+              "come back.")
+        .arg(reason, file);
+}
+
+QString deviceBack(const QString& port, qint64 gapMs)
+{
+    return tr("%1 is back after %2 s; the reception goes on.")
+        .arg(port, QString::number(double(gapMs) / 1000.0, 'f', 1));
+}
+
+QString gaps(int count, qint64 ms)
+{
+    const QString seconds = QString::number(double(ms) / 1000.0, 'f', 1);
+    return count == 1 ? tr(", with 1 gap of %1 s while the device was away").arg(seconds)
+                      : tr(", with %1 gaps (%2 s in all) while the device was away")
+                            .arg(count)
+                            .arg(seconds);
+}
+
+QString waitingForDevice(const QString& port, qint64 ms)
+{
+    return tr("%1 is not there; waiting up to %2 s for it to appear.")
+        .arg(port, QString::number(double(ms) / 1000.0));
+}
+
+QString waitingForDevice(const QString& port)
+{
+    return tr("%1 is not there; waiting for it to appear.").arg(port);
+}
+
+QString deviceDidNotAppear(const QString& port, qint64 ms, const QString& refusal)
+{
+    const QString text =
+        tr("%1 did not appear within %2 s.").arg(port, QString::number(double(ms) / 1000.0));
+    return refusal.isEmpty() ? text : text + QLatin1Char(' ') + refusal;
+}
+
+QString stoppedWaitingForDevice(const QString& port, const QString& why)
+{
+    return tr("Stopped by %1 while waiting for %2 to appear.").arg(why, port);
+}
+
+QString flowBytesInData(const QString& source)
+{
+    return tr("Warning: %1 contains 0x11/0x13 bytes: they are data and the line will take them "
+              "as flow control (XON/XOFF).")
+        .arg(source);
+}
+
 } // namespace TransferText

@@ -34,6 +34,23 @@ QString summaryLine(const TransferReport& report, const QString& file, const QSt
 QString sendCancelled(qint64 sent, qint64 length, bool exact, const QString& why = {},
                       const QString& port = {});
 QString sendLost(const QString& reason, qint64 handed, qint64 length);
+// A paced send whose device did not send `text` within `timeoutMs` after line `line`.
+QString noAnswer(const QByteArray& text, qint64 timeoutMs, const QString& port, qint64 line,
+                 qint64 sent, qint64 length);
+// A reception that reconnects: its device went away, came back, and what the summary says of
+// the gaps (", with 1 gap of 5.2 s while the device was away").
+QString deviceAway(const QString& reason, const QString& file);
+QString deviceBack(const QString& port, qint64 gapMs);
+QString gaps(int count, qint64 ms);
+// A transfer that waits for its absent device, and how that wait ended without it. `refusal`
+// is why the device could not be opened when it did appear; empty when it never did.
+QString waitingForDevice(const QString& port, qint64 ms);
+// The same without a limit, until the user gives up.
+QString waitingForDevice(const QString& port);
+QString deviceDidNotAppear(const QString& port, qint64 ms, const QString& refusal);
+QString stoppedWaitingForDevice(const QString& port, const QString& why);
+// A send under XON/XOFF whose bytes hold 0x11 or 0x13.
+QString flowBytesInData(const QString& source);
 
 // How a reception that ended as asked ended: ", ended by SIGINT (3 more bytes arrived and were
 // not kept); "a.bin" was left as it was found".

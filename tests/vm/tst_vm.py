@@ -111,12 +111,15 @@ mark ports listed
             self.check(rc[:1] == ["0"], f"receive {tag} exit status {rc}")
             self.check(hashlib.sha256(data).hexdigest() in "\n".join(rc),
                        f"receive {tag}: the summary gives the SHA-256 of the bytes: {rc}")
+        # At the top speed with RTS/CTS: the drivers take it, and QEMU holds CTS up (its
+        # socket line has no modem wires), so every byte must still pass.
+        flow = "--flow rtscts" if speed == TOP_SPEED[device] else ""
         self.step(f"every byte {tag}", f"""
 mark send {tag}
-{self.marlune} send {path} --device {device} --baud {speed} 2>/tmp/err; rc=$?
+{self.marlune} send {path} --device {device} --baud {speed} {flow} 2>/tmp/err; rc=$?
 mark sent {tag}
 echo $rc; cat /tmp/err
-{self.marlune} receive /rig/{out} --device {device} --baud {speed} --idle 3 --force 2>/tmp/err &
+{self.marlune} receive /rig/{out} --device {device} --baud {speed} {flow} --idle 3 --force 2>/tmp/err &
 pid=$!; configured {device} {speed}
 mark receiving {tag}
 wait $pid; rc=$?
@@ -172,6 +175,29 @@ mark slow send stopped {name}
 echo $rc; cat /tmp/err
 """, host)
 
+    def low_latency(self):
+        test = os.path.join(os.path.dirname(self.marlune), "..", "..", "tests", "tst_serialport")
+
+        def host(guest):
+            for device in (UART, USB):
+                name = os.path.basename(device)
+                guest.wait_mark(f"latency {name}")
+                lines = guest.after_mark(f"latency {name}")
+                text = "\n".join(lines)
+                print(text, flush=True)
+                self.check(lines[:1] == ["0"] and
+                           "PASS   : SerialPortTest::lowLatencyOnARealDriverIsPutBack()" in text,
+                           f"low latency asked of {name}'s driver and put back: {text}")
+        self.step("low latency", f"""
+appears {USB}
+MARLUNE_REAL_DEVICE={UART} {test} lowLatencyOnARealDriverIsPutBack > /tmp/out 2>&1; rc=$?
+mark latency ttyS1
+echo $rc; grep -E "PASS|FAIL|QINFO|Loc" /tmp/out
+MARLUNE_REAL_DEVICE={USB} {test} lowLatencyOnARealDriverIsPutBack > /tmp/out 2>&1; rc=$?
+mark latency ttyUSB0
+echo $rc; grep -E "PASS|FAIL|QINFO|Loc" /tmp/out
+""", host)
+
     def unplugged_mid_reception(self):
         data = every_byte_value(400, 11)  # 102,400 bytes
 
@@ -210,6 +236,60 @@ mark unplug reported
 appears {USB}
 mark replugged
 [ -e {USB} ] && echo yes || echo no
+""", host)
+
+    def reception_reconnects(self):
+        before = every_byte_value(200, 19)  # 51,200 bytes
+        after = every_byte_value(120, 23)
+        target = os.path.join(self.shared, "reconnect.bin")
+
+        def size():
+            return os.path.getsize(target) if os.path.exists(target) else 0
+
+        def wait_size(count):
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and size() < count:
+                time.sleep(0.1)
+
+        def host(guest):
+            guest.wait_mark("reconnect receiving")
+            guest.usb.send(before)
+            wait_size(len(before))
+            time.sleep(1)
+            guest.unplug()
+            time.sleep(2)
+            guest.replug()
+            guest.answer("reconnect-replugged")
+            guest.wait_mark("reconnect back", 180)
+            guest.usb.send(after)
+            wait_size(len(before) + len(after))
+            guest.answer("reconnect-stop")
+            guest.wait_mark("reconnect done")
+            lines = guest.after_mark("reconnect done")
+            text = "\n".join(lines)
+            stored = self.read("reconnect.bin") or b""
+            self.check(stored == before + after,
+                       f"reconnecting reception: the file holds {len(stored)} bytes, "
+                       f"{'equal' if stored == before + after else 'not equal'} to the "
+                       f"{len(before)} sent before the unplug and {len(after)} after")
+            self.check(lines[:1] == ["0"], f"reconnecting reception exit status {lines[:1]}")
+            self.check("waiting for the device to come back" in text and "is back after" in text
+                       and "with 1 gap of" in text,
+                       f"reconnecting reception tells the gap: {text}")
+        self.step("reconnect after unplug", f"""
+appears {USB}
+{self.marlune} receive /rig/reconnect.bin --device {USB} --force --reconnect 2>/tmp/err &
+pid=$!; configured {USB} 9600
+mark reconnect receiving
+await reconnect-replugged
+appears {USB}
+configured {USB} 9600
+sleep 1
+mark reconnect back
+await reconnect-stop
+kill -INT $pid; wait $pid; rc=$?
+mark reconnect done
+echo $rc; cat /tmp/err
 """, host)
 
     def unplugged_mid_send(self):
@@ -331,7 +411,9 @@ def main():
         # On the UART only: QEMU's emulated FTDI adapter takes a large send at once whether or
         # not its far end reads, so it cannot be held back as a real adapter would be.
         scenarios.interrupted_send_is_exact(UART)
+        scenarios.low_latency()
         scenarios.unplugged_mid_reception()
+        scenarios.reception_reconnects()
         scenarios.unplugged_mid_send()
         scenarios.window_both_ways()
         scenarios.run(image_dir)
