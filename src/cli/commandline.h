@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/modemoptions.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -40,6 +42,9 @@ struct CommandLine
     std::optional<qint64> maxBytes;  // receive: end once this many bytes are stored
     bool force = false;              // receive: overwrite a file that holds data
     bool json = false;               // ports: as JSON
+    // send and receive: raw bytes, or XMODEM, XMODEM-1K, YMODEM with its timeouts and retries.
+    TransferProtocol protocol = TransferProtocol::Raw;
+    ModemOptions modem;
 
     QString error; // empty when the line was understood
     bool helpRequested = false;

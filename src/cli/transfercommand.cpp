@@ -1,5 +1,6 @@
 #include "cli/transfercommand.h"
 
+#include "cli/climodem.h"
 #include "cli/clireceiver.h"
 #include "cli/clisender.h"
 #include "cli/commandline.h"
@@ -58,7 +59,18 @@ int runTransferCommand(const CommandLine& commandLine)
     bool started = false;
     std::optional<CliSender> sender;
     std::optional<CliReceiver> receiver;
-    if (commandLine.command == CommandLine::Command::Send) {
+    std::optional<CliModem> modem;
+    if (commandLine.protocol != TransferProtocol::Raw) {
+        modem.emplace(port, progress);
+        QObject::connect(&*modem, &CliModem::done, &*modem, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        QObject::connect(&watcher, &SignalWatcher::received, &*modem,
+                         [&](int number) { modem->interrupt(signalName(number)); });
+        started = commandLine.command == CommandLine::Command::Send
+                      ? modem->startSend(commandLine.file, commandLine.modem, &error)
+                      : modem->startReceive(commandLine.file, commandLine.modem, commandLine.force,
+                                            &error);
+    } else if (commandLine.command == CommandLine::Command::Send) {
         sender.emplace(port, progress);
         QObject::connect(&*sender, &CliSender::done, &*sender, &QCoreApplication::exit,
                          Qt::QueuedConnection);

@@ -10,6 +10,15 @@
 
 using namespace ModemBlock;
 
+namespace {
+
+// Some receivers (lrzsz's among them) throw away their input right after they answer; a block
+// that arrives in that moment is lost and costs a whole timeout. A millisecond is nothing next to
+// a block's own time on a line.
+constexpr int turnaroundMs = 1;
+
+} // namespace
+
 ModemSender::ModemSender(SerialPort& port, QObject* parent) : QObject(parent), m_port(port)
 {
     m_startTimer.setSingleShot(true);
@@ -19,6 +28,14 @@ ModemSender::ModemSender(SerialPort& port, QObject* parent) : QObject(parent), m
     });
     m_answerTimer.setSingleShot(true);
     connect(&m_answerTimer, &QTimer::timeout, this, &ModemSender::onTimeout);
+    m_turnaroundTimer.setSingleShot(true);
+    m_turnaroundTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_turnaroundTimer, &QTimer::timeout, this, [this] {
+        if (isRunning()) {
+            m_port.output().write(m_frame);
+            m_answerTimer.start(m_options.blockTimeoutMs);
+        }
+    });
     connect(&m_port, &SerialPort::deviceLost, this, [this](const QString& reason) {
         if (isRunning())
             end(Ending::DeviceLost, tr("The device went away (%1) while sending %2: %3 bytes had "
@@ -82,11 +99,12 @@ void ModemSender::cancel(const QString& why)
 
 qint64 ModemSender::take(QByteArrayView bytes)
 {
+    // Once an answer sent something, the rest of what came is stale: the far end sent it before
+    // it saw ours (a boot ROM's run of NAKs, say).
     for (const char byte : bytes) {
         if (!answer(byte))
             break;
     }
-    // Whatever came after an answer that sent something is older than what was sent.
     return bytes.size();
 }
 
@@ -250,8 +268,8 @@ bool ModemSender::frameCurrent()
 
 void ModemSender::sendCurrent()
 {
-    m_port.output().write(m_frame);
-    m_answerTimer.start(m_options.blockTimeoutMs);
+    m_answerTimer.stop();
+    m_turnaroundTimer.start(turnaroundMs);
 }
 
 void ModemSender::onTimeout()
@@ -315,6 +333,7 @@ void ModemSender::end(Ending ending, const QString& message)
     m_phase = Phase::Idle;
     m_startTimer.stop();
     m_answerTimer.stop();
+    m_turnaroundTimer.stop();
     m_source.reset();
     m_port.setPortOpen(false);
     m_port.input().clearConsumer();

@@ -95,6 +95,7 @@ private:
     // Frames the block due (or EOT once the file is all acknowledged); false when the file
     // could not be read.
     bool frameCurrent();
+    // Sends the current frame after the turnaround pause.
     void sendCurrent();
     void retry(const QString& why);
     QString blockName() const;
@@ -124,5 +125,6 @@ private:
     int m_cans = 0;
     QTimer m_startTimer;
     QTimer m_answerTimer;
+    QTimer m_turnaroundTimer;
     TransferReport m_report;
 };
