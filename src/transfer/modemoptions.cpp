@@ -52,3 +52,8 @@ QStringList ModemOptions::names()
         list << QString::fromLatin1(entry.name);
     return list;
 }
+
+QString ModemOptions::seconds(int ms)
+{
+    return QStringLiteral("%1 s").arg(QString::number(ms / 1000.0, 'g', 6));
+}

@@ -38,4 +38,6 @@ struct ModemOptions
     static QString title(TransferProtocol protocol);
     static std::optional<TransferProtocol> fromName(const QString& name);
     static QStringList names();
+    // A timeout as messages give it: "10 s", "0.3 s".
+    static QString seconds(int ms);
 };

@@ -29,8 +29,8 @@ ModemReceiver::ModemReceiver(SerialPort& port, QObject* parent) : QObject(parent
     connect(&m_callTimer, &QTimer::timeout, this, &ModemReceiver::onCallTimer);
     m_startTimer.setSingleShot(true);
     connect(&m_startTimer, &QTimer::timeout, this, [this] {
-        fail(Ending::Failed, tr("no sender began within %1")
-                                 .arg(TransferText::duration(m_options.startTimeoutMs / 1000)));
+        fail(Ending::Failed,
+             tr("no sender began within %1").arg(ModemOptions::seconds(m_options.startTimeoutMs)));
     });
     m_silenceTimer.setSingleShot(true);
     connect(&m_silenceTimer, &QTimer::timeout, this, &ModemReceiver::onSilence);
@@ -388,7 +388,7 @@ void ModemReceiver::onSilence()
     }
     if (m_phase != Phase::Receiving)
         return;
-    const QString seconds = TransferText::duration(m_options.blockTimeoutMs / 1000);
+    const QString seconds = ModemOptions::seconds(m_options.blockTimeoutMs);
     const bool partial = !m_buffer.isEmpty();
     m_buffer.clear();
     refuse(partial ? tr("it was cut short: the line fell silent for %1").arg(seconds)

@@ -24,7 +24,7 @@ ModemSender::ModemSender(SerialPort& port, QObject* parent) : QObject(parent), m
     m_startTimer.setSingleShot(true);
     connect(&m_startTimer, &QTimer::timeout, this, [this] {
         fail(Ending::Failed, tr("the receiver did not begin within %1")
-                                 .arg(TransferText::duration(m_options.startTimeoutMs / 1000)));
+                                 .arg(ModemOptions::seconds(m_options.startTimeoutMs)));
     });
     m_answerTimer.setSingleShot(true);
     connect(&m_answerTimer, &QTimer::timeout, this, &ModemSender::onTimeout);
@@ -275,7 +275,7 @@ void ModemSender::sendCurrent()
 void ModemSender::onTimeout()
 {
     const QString why =
-        tr("no answer within %1").arg(TransferText::duration(m_options.blockTimeoutMs / 1000));
+        tr("no answer within %1").arg(ModemOptions::seconds(m_options.blockTimeoutMs));
     if (m_phase == Phase::AwaitingDataCall || m_phase == Phase::AwaitingFinalCall) {
         // Nothing to send again: the receiver's call is due.
         if (++m_tries > m_options.retries) {
