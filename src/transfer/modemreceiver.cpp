@@ -154,7 +154,7 @@ void ModemReceiver::process()
             if (parsed.status == Parsed::Status::Bad) {
                 // The rest is the same block or noise: the sender waits for the answer.
                 m_buffer.clear();
-                refuse(tr("%1").arg(parsed.why));
+                refuse(parsed.why);
                 return;
             }
             const QByteArray data = parsed.data.toByteArray();
@@ -334,8 +334,6 @@ void ModemReceiver::onEot()
         m_phase = Phase::Receiving;
         m_callTimer.stop();
         m_startTimer.stop();
-        if (!m_claimed && !store(QByteArray(0, '\0')))
-            return;
         QString error;
         if (!m_claimed) {
             if (!m_target->claim(&error)) {

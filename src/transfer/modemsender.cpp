@@ -138,14 +138,10 @@ bool ModemSender::answer(char byte)
         }
         if (!call)
             return true;
-        if (m_starting) {
-            // The receiver's call for the first block, again: a receiver not ready yet, or one
-            // that changed its mind on the check. A checksum receiver's NAK run is no failure,
-            // but a NAK for a block sent with a CRC may be one.
-            if (byte == NAK && m_crc && ++m_tries > m_options.retries) {
-                retry(tr("the receiver refused it"));
-                return false;
-            }
+        if (m_starting && (byte == CRC || !m_crc)) {
+            // The receiver's call for the first block, again: a device not ready yet. Such runs
+            // are waited through up to the start timeout, not counted as refusals. A NAK for a
+            // block sent with a CRC is a refusal.
             onCall(byte);
             return false;
         }
