@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,12 +36,15 @@ bool writeAll(int fd, const char* data, ssize_t size, const std::atomic<bool>& s
 
 } // namespace
 
-FarProgram::FarProgram(const QString& command, const QString& folder)
+FarProgram::FarProgram() = default;
+
+bool FarProgram::start(const QString& command, const QString& folder)
 {
     int in[2] = {-1, -1};
     int out[2] = {-1, -1};
-    if (!m_pty.isValid() || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-        return;
+    if (!m_pty.isValid() || m_pid > 0 || ::pipe2(in, O_CLOEXEC) != 0 ||
+        ::pipe2(out, O_CLOEXEC) != 0)
+        return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
@@ -64,6 +68,7 @@ FarProgram::FarProgram(const QString& command, const QString& folder)
     ::fcntl(m_toProgram, F_SETFL, ::fcntl(m_toProgram, F_GETFL) | O_NONBLOCK);
     if (m_pid > 0)
         m_thread = std::thread([this] { run(); });
+    return m_pid > 0;
 }
 
 FarProgram::~FarProgram()
@@ -101,6 +106,17 @@ bool FarProgram::waitForExit(int timeoutMs, int* exitCode)
             return false;
         QThread::msleep(20);
     }
+}
+
+bool FarProgram::isHeld() const
+{
+    // A port holds its device with an exclusive lock on the descriptor.
+    const int fd = ::open(m_pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
 }
 
 void FarProgram::run()

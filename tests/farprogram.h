@@ -16,15 +16,19 @@
 class FarProgram
 {
 public:
-    // Starts `command` (a shell command line) in `folder`, in a session of its own; its
-    // standard error is thrown away.
-    FarProgram(const QString& command, const QString& folder);
+    FarProgram();
     ~FarProgram();
     FarProgram(const FarProgram&) = delete;
     FarProgram& operator=(const FarProgram&) = delete;
 
-    bool isValid() const { return m_pid > 0 && m_pty.isValid(); }
+    bool isValid() const { return m_pty.isValid(); }
     QString devicePath() const { return QString::fromStdString(m_pty.path()); }
+    // Starts `command` (a shell command line) in `folder`, in a session of its own; its standard
+    // error is thrown away. A receiver is started once the program has the port open: lrzsz
+    // calls once at its start, and a call into a port not open yet is lost.
+    bool start(const QString& command, const QString& folder);
+    // Whether a program holds the device as its serial port now.
+    bool isHeld() const;
     // True once the program ended within `timeoutMs`; `exitCode` is then its exit status (-1
     // when killed by a signal).
     bool waitForExit(int timeoutMs, int* exitCode);

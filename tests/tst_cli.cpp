@@ -546,11 +546,13 @@ private slots:
         QVERIFY(QDir().mkpath(path(QStringLiteral("near"))));
         QVERIFY(writeFile(path(QStringLiteral("fw.bin")), data));
         {
-            FarProgram rb(QStringLiteral("rb"), path(QStringLiteral("far")));
+            FarProgram rb;
             QVERIFY(rb.isValid());
             MarluneRun run({QStringLiteral("send"), path(QStringLiteral("fw.bin")),
                             QStringLiteral("--protocol"), QStringLiteral("ymodem"),
                             QStringLiteral("--device"), rb.devicePath()});
+            QTRY_VERIFY(rb.isHeld());
+            QVERIFY(rb.start(QStringLiteral("rb"), path(QStringLiteral("far"))));
             QVERIFY(run.waitForExit(60000));
             QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
             QVERIFY2(run.errorText().contains(QStringLiteral("Sent 200002 bytes")) &&
@@ -562,8 +564,8 @@ private slots:
             QCOMPARE(exitCode, 0);
             QCOMPARE(readFile(path(QStringLiteral("far/fw.bin"))), data);
         }
-        FarProgram sb(QStringLiteral("sb ../fw.bin"), path(QStringLiteral("far")));
-        QVERIFY(sb.isValid());
+        FarProgram sb;
+        QVERIFY(sb.start(QStringLiteral("sb ../fw.bin"), path(QStringLiteral("far"))));
         MarluneRun run({QStringLiteral("receive"), path(QStringLiteral("near")),
                         QStringLiteral("--protocol"), QStringLiteral("ymodem"),
                         QStringLiteral("--device"), sb.devicePath()});

@@ -90,9 +90,7 @@ private slots:
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(folder + QStringLiteral("/in")));
         const QString path = writeTestFile(m_dir, QStringLiteral("f.bin"), data);
-        // The sender first: lrzsz's receiver calls once it is ready. The far program waits for
-        // the port to open on its pipes.
-        FarProgram far(command, folder + QStringLiteral("/in"));
+        FarProgram far;
         QVERIFY(far.isValid());
         SerialPort port;
         port.ports().mapForRun({{1, far.devicePath()}});
@@ -104,6 +102,7 @@ private slots:
         options.protocol = TransferProtocol(protocol);
         options.blockTimeoutMs = 2000;
         QCOMPARE(sender.start(path, options, &error), ModemSender::Start::Started);
+        QVERIFY(far.start(command, folder + QStringLiteral("/in")));
         QVERIFY(ended.wait(60000));
         const auto outcome = ended.first().first().value<ModemSender::Outcome>();
         QVERIFY2(outcome.ending == ModemSender::Ending::Finished, qPrintable(outcome.message));
@@ -155,8 +154,8 @@ private slots:
         QVERIFY(source.open(QIODevice::WriteOnly));
         source.write(data);
         source.close();
-        FarProgram far(command + QStringLiteral(" f.bin"), folder);
-        QVERIFY(far.isValid());
+        FarProgram far;
+        QVERIFY(far.start(command + QStringLiteral(" f.bin"), folder));
         SerialPort port;
         port.ports().mapForRun({{1, far.devicePath()}});
         QVERIFY(port.setCommPort(1));
