@@ -1,5 +1,6 @@
 // The command line for scripts, run as a script runs it: `marlune send` and `marlune receive` as
 // child processes, with a raw pseudo-terminal standing in for the device.
+#include "farprogram.h"
 #include "isolatedsettings.h"
 #include "marlunerun.h"
 #include "platform/commsettings.h"
@@ -9,6 +10,7 @@
 #include "testfiles.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -452,6 +454,24 @@ private slots:
             << QStringList{QStringLiteral("receive"), out, QStringLiteral("--char-delay"),
                            QStringLiteral("3")}
             << "--char-delay belongs to the send command";
+        QTest::newRow("unknown protocol")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--protocol=zmodem")}
+            << "--protocol must be one of raw, xmodem, xmodem-1k, ymodem";
+        QTest::newRow("raw reception option with a protocol")
+            << QStringList{QStringLiteral("receive"), out, QStringLiteral("--protocol=xmodem"),
+                           QStringLiteral("--idle=1")}
+            << "--idle belongs to raw transfers";
+        QTest::newRow("protocol option without a protocol")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--retries=3")}
+            << "--retries belongs to --protocol";
+        QTest::newRow("pacing with a protocol")
+            << QStringList{QStringLiteral("send"), out, QStringLiteral("--protocol=xmodem"),
+                           QStringLiteral("--line-delay=5")}
+            << "--line-delay belongs to raw transfers";
+        QTest::newRow("protocol on standard input")
+            << QStringList{QStringLiteral("send"), QStringLiteral("-"),
+                           QStringLiteral("--protocol=ymodem")}
+            << "--protocol ymodem needs a file";
         QTest::newRow("transfer option on the window")
             << QStringList{QStringLiteral("--baud"), QStringLiteral("9600")}
             << "--baud belongs to the send and receive commands";
@@ -476,11 +496,13 @@ private slots:
         QTest::newRow("general") << QStringList{QStringLiteral("--help")}
                                  << QStringList{"send FILE", "receive FILE", "ports",    "--com1",
                                                 "--com2",    "--device",     "--version"};
-        QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
-                              << QStringList{"--port",     "--baud",         "--com1",
-                                             "--com2",     "--device",       "--version",
-                                             "--flow",     "--char-delay",   "--line-delay",
-                                             "--wait-for", "--wait-timeout", "Exit status"};
+        QTest::newRow("send")
+            << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
+            << QStringList{"--port",       "--baud",          "--com1",          "--com2",
+                           "--device",     "--version",       "--flow",          "--char-delay",
+                           "--line-delay", "--wait-for",      "--wait-timeout",  "Exit status",
+                           "--protocol",   "--start-timeout", "--block-timeout", "--retries",
+                           "0x1A"};
         QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("-h")}
                                  << QStringList{"--port",      "--baud",  "--idle",     "--timeout",
                                                 "--max-bytes", "--force", "--com1",     "--com2",
@@ -542,6 +564,65 @@ private slots:
         }
         if (lines.isEmpty())
             QCOMPARE(json.outputText(), QStringLiteral("[]\n"));
+    }
+
+    void ymodemBothWaysAgainstLrzsz()
+    {
+        // A device's YMODEM: lrzsz's rb stores what marlune sends under the same name and bytes,
+        // and marlune stores what sb sends into a folder.
+        const QByteArray data = randomBytes(200'000, 11) + QByteArray(2, '\x1a');
+        QVERIFY(QDir().mkpath(path(QStringLiteral("far"))));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("near"))));
+        QVERIFY(writeFile(path(QStringLiteral("fw.bin")), data));
+        {
+            FarProgram rb;
+            QVERIFY(rb.isValid());
+            MarluneRun run({QStringLiteral("send"), path(QStringLiteral("fw.bin")),
+                            QStringLiteral("--protocol"), QStringLiteral("ymodem"),
+                            QStringLiteral("--device"), rb.devicePath()});
+            QTRY_VERIFY(rb.isHeld());
+            QVERIFY(rb.start(QStringLiteral("rb"), path(QStringLiteral("far"))));
+            QVERIFY(run.waitForExit(60000));
+            QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+            QVERIFY2(run.errorText().contains(QStringLiteral("Sent 200002 bytes")) &&
+                         run.errorText().contains(QStringLiteral("by YMODEM; SHA-256 ") +
+                                                  sha256Hex(data)),
+                     qPrintable(run.errorText()));
+            int exitCode = -1;
+            QVERIFY(rb.waitForExit(10000, &exitCode));
+            QCOMPARE(exitCode, 0);
+            QCOMPARE(readFile(path(QStringLiteral("far/fw.bin"))), data);
+        }
+        FarProgram sb;
+        QVERIFY(sb.start(QStringLiteral("sb ../fw.bin"), path(QStringLiteral("far"))));
+        MarluneRun run({QStringLiteral("receive"), path(QStringLiteral("near")),
+                        QStringLiteral("--protocol"), QStringLiteral("ymodem"),
+                        QStringLiteral("--device"), sb.devicePath()});
+        QVERIFY(run.waitForExit(60000));
+        QVERIFY2(run.exitedWith(0), qPrintable(run.describeEnd() + run.errorText()));
+        QVERIFY2(run.errorText().contains(QStringLiteral("Received 200002 bytes")) &&
+                     run.errorText().contains(sha256Hex(data)),
+                 qPrintable(run.errorText()));
+        QCOMPARE(readFile(path(QStringLiteral("near/fw.bin"))), data);
+    }
+
+    void protocolFailureSaysWhereAndExitsWithOne()
+    {
+        // Nobody at the far end begins: the message names where it stopped and why, and the
+        // file named is left as it was found.
+        PtyPair device;
+        MarluneRun run(QStringList{QStringLiteral("receive"), path(QStringLiteral("x.bin")),
+                                   QStringLiteral("--protocol"), QStringLiteral("xmodem"),
+                                   QStringLiteral("--start-timeout"), QStringLiteral("0.5")} +
+                       onPort(device));
+        QVERIFY(run.waitForExit());
+        QVERIFY2(run.exitedWith(1), qPrintable(run.describeEnd() + run.errorText()));
+        QCOMPARE(run.errorText(),
+                 QStringLiteral("marlune: The reception failed at the start, before any block: "
+                                "no sender began within 0.5 s. \"%1\" was left as it was "
+                                "found.\n")
+                     .arg(path(QStringLiteral("x.bin"))));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("x.bin"))));
     }
 
     void transferFailuresExitWithOne_data()

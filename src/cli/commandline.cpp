@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -18,11 +19,12 @@ QString tr(const char* text)
 const char generalHelp[] =
     "Usage: marlune [--com1 PATH] [--com2 PATH] [--device PATH]\n"
     "       marlune send FILE|- [options]\n"
-    "       marlune receive FILE|- [options]\n"
+    "       marlune receive FILE|DIR|- [options]\n"
     "       marlune ports [--json]\n"
     "\n"
-    "Sends files to and receives files from a device on a serial line, byte for byte:\n"
-    "nothing is added to the bytes on the line. Without a command the window opens.\n"
+    "Sends files to and receives files from a device on a serial line, byte for byte\n"
+    "(nothing is added to the bytes on the line), or with XMODEM, XMODEM-1K or\n"
+    "YMODEM (--protocol). Without a command the window opens.\n"
     "\n"
     "Commands (no window, no display needed):\n"
     "  send FILE        Send the bytes of FILE (- for standard input), then exit.\n"
@@ -85,10 +87,31 @@ const char reconnectHelp[] =
     "                   appending; the summary tells the gaps and how long they\n"
     "                   were. Without it the reception ends when the device goes.\n";
 
+// The options of a protocol transfer, for both commands.
+const char protocolHelp[] =
+    "  --protocol raw|xmodem|xmodem-1k|ymodem\n"
+    "                   raw (the default): the bytes alone. xmodem: 128-byte blocks\n"
+    "                   with a CRC-16 or a checksum, as the receiver asks. xmodem-1k:\n"
+    "                   1024-byte blocks. ymodem: 1024-byte blocks after a header\n"
+    "                   with the file's name and size.\n"
+    "                   XMODEM pads the last block with 0x1A bytes, and a receiver\n"
+    "                   strips them: a file whose own last bytes are 0x1A loses them\n"
+    "                   with XMODEM and XMODEM-1K (a limit of the protocol). YMODEM\n"
+    "                   cuts the file to the size in its header and keeps them.\n"
+    "  --start-timeout SECONDS\n"
+    "                   How long the far end may take to begin (a device still\n"
+    "                   booting may call many times first). Default: 60.\n"
+    "  --block-timeout SECONDS\n"
+    "                   How long an answer or the rest of a block may take before it\n"
+    "                   is asked for again. Default: 10.\n"
+    "  --retries N      How many times one block is tried again before the transfer\n"
+    "                   is given up with CAN CAN. Default: 10.\n";
+
 const char sendHelp[] =
-    "Usage: marlune send FILE|- [--port 1|2] [--baud N] [--device PATH]\n"
-    "                           [--com1 PATH] [--com2 PATH]\n"
-    "                           [--flow none|rtscts|xonxoff]\n"
+    "Usage: marlune send FILE|- [--protocol NAME] [--port 1|2] [--baud N]\n"
+    "                           [--start-timeout SECONDS] [--block-timeout SECONDS]\n"
+    "                           [--retries N] [--device PATH] [--com1 PATH]\n"
+    "                           [--com2 PATH] [--flow none|rtscts|xonxoff]\n"
     "                           [--char-delay MS] [--line-delay MS]\n"
     "                           [--wait-for TEXT [--wait-timeout SECONDS]]\n"
     "                           [--wait-for-device SECONDS]\n"
@@ -100,6 +123,10 @@ const char sendHelp[] =
     "the time, the rate and the SHA-256 of what was sent.\n"
     "Ctrl-C, SIGTERM or SIGHUP stops the send at once; what is still queued is thrown\n"
     "away.\n"
+    "With --protocol the device receives FILE (standard input cannot be sent so) by\n"
+    "XMODEM, XMODEM-1K or YMODEM: the send waits for the receiver to begin, and ends\n"
+    "once the receiver acknowledged the end. Progress counts the acknowledged bytes.\n"
+    "Ctrl-C cancels the transfer with CAN CAN.\n"
     "\n"
     "Options:\n";
 
@@ -120,7 +147,9 @@ const char sendExitHelp[] =
     "  0  every byte was sent\n"
     "  1  the send failed or was stopped (the port or the file could not be opened or\n"
     "     read, the device refused the speed or went away, the text of --wait-for\n"
-    "     did not come in time, the device did not appear within --wait-for-device)\n"
+    "     did not come in time, the device did not appear within --wait-for-device;\n"
+    "     with --protocol, the receiver did not begin, cancelled, or refused a block\n"
+    "     too many times: the message names the block and why)\n"
     "  2  the command line was not understood\n";
 
 const char receiveHelp[] =
@@ -129,6 +158,9 @@ const char receiveHelp[] =
     "                              [--device PATH] [--com1 PATH] [--com2 PATH]\n"
     "                              [--flow none|rtscts|xonxoff]\n"
     "                              [--wait-for-device SECONDS] [--reconnect]\n"
+    "       marlune receive FILE|DIR --protocol NAME [--start-timeout SECONDS]\n"
+    "                              [--block-timeout SECONDS] [--retries N] [--force]\n"
+    "                              [--port 1|2] [--baud N] [--device PATH] ...\n"
     "\n"
     "Stores every byte that arrives on the serial line in FILE, in arrival order,\n"
     "until Ctrl-C (or SIGTERM, SIGHUP), --idle or --max-bytes ends it. With - the\n"
@@ -137,6 +169,11 @@ const char receiveHelp[] =
     "the last bytes still waiting in the port are collected before the end. Progress\n"
     "goes to standard error; at the end a summary with the byte count, the time from\n"
     "the first to the last byte, the rate and the SHA-256 of what was stored.\n"
+    "With --protocol the device sends by XMODEM, XMODEM-1K or YMODEM into FILE, or\n"
+    "with YMODEM into the folder DIR under the sender's file name (its base name only,\n"
+    "never a path outside DIR). The reception ends with the transfer; a transfer that\n"
+    "fails keeps the bytes received, and the message says what was kept. --idle,\n"
+    "--timeout and --max-bytes are for raw receptions only.\n"
     "\n"
     "Options:\n"
     "  --idle SECONDS   End after SECONDS (may have a fraction) without a byte,\n"
@@ -153,7 +190,8 @@ const char receiveHelp[] =
 const char receiveExitHelp[] =
     "\n"
     "Exit status:\n"
-    "  0  the reception ended by Ctrl-C, SIGTERM, SIGHUP, --idle or --max-bytes\n"
+    "  0  the reception ended by Ctrl-C, SIGTERM, SIGHUP, --idle or --max-bytes;\n"
+    "     with --protocol, the sender's transfer completed\n"
     "  1  the reception failed or was refused: FILE is not empty and --force was not\n"
     "     given, the port or the file could not be opened, the device refused the\n"
     "     speed, no first byte came within --timeout, a write failed, the reader of\n"
@@ -229,6 +267,13 @@ struct Options
     const QCommandLineOption waitForDevice{QStringLiteral("wait-for-device"), QString(),
                                            QStringLiteral("SECONDS")};
     const QCommandLineOption reconnect{QStringLiteral("reconnect"), QString()};
+    const QCommandLineOption protocol{QStringLiteral("protocol"), QString(),
+                                      QStringLiteral("NAME")};
+    const QCommandLineOption startTimeout{QStringLiteral("start-timeout"), QString(),
+                                          QStringLiteral("SECONDS")};
+    const QCommandLineOption blockTimeout{QStringLiteral("block-timeout"), QString(),
+                                          QStringLiteral("SECONDS")};
+    const QCommandLineOption retries{QStringLiteral("retries"), QString(), QStringLiteral("N")};
 
     struct Belonging
     {
@@ -256,6 +301,10 @@ struct Options
         {&waitTimeout, {Command::Send}, "the send command only"},
         {&waitForDevice, {Command::Send, Command::Receive}, "the send and receive commands"},
         {&reconnect, {Command::Receive}, "the receive command only"},
+        {&protocol, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&startTimeout, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&blockTimeout, {Command::Send, Command::Receive}, "the send and receive commands"},
+        {&retries, {Command::Send, Command::Receive}, "the send and receive commands"},
     };
 
     QList<QCommandLineOption> all() const
@@ -285,10 +334,10 @@ QString readCommand(const QStringList& words, CommandLine* line)
                 tr(lineOptionsHelp);
             line->helpText =
                 command == Command::Send
-                    ? tr(sendHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
-                : command == Command::Receive
-                    ? tr(receiveHelp) + portHelp + tr(reconnectHelp) + tr(receiveExitHelp)
-                    : tr(portsHelp);
+                    ? tr(sendHelp) + tr(protocolHelp) + portHelp + tr(pacingHelp) + tr(sendExitHelp)
+                : command == Command::Receive ? tr(receiveHelp) + tr(protocolHelp) + portHelp +
+                                                    tr(reconnectHelp) + tr(receiveExitHelp)
+                                              : tr(portsHelp);
             return QString();
         }
     }
@@ -459,6 +508,61 @@ QString readReceiveOptions(const QCommandLineParser& parser, const Options& opti
     return error.isEmpty() ? readSeconds(parser, options.timeout, &line->timeoutMs) : error;
 }
 
+// --protocol and what goes with it, which the raw transfers do not take, nor the other way
+// round.
+QString readProtocolOptions(const QCommandLineParser& parser, const Options& options,
+                            CommandLine* line)
+{
+    if (parser.isSet(options.protocol)) {
+        const QString text = parser.value(options.protocol);
+        const std::optional<TransferProtocol> protocol = ModemOptions::fromName(text);
+        if (!protocol)
+            return tr("--protocol must be one of %1, not \"%2\".")
+                .arg(ModemOptions::names().join(QStringLiteral(", ")), text);
+        line->protocol = *protocol;
+    }
+    const QCommandLineOption* modemOnly[] = {&options.startTimeout, &options.blockTimeout,
+                                             &options.retries};
+    // Pacing, the ends of a raw reception and reconnecting have no meaning inside a protocol's
+    // blocks.
+    const QCommandLineOption* rawOnly[] = {
+        &options.idle,      &options.timeout, &options.maxBytes,    &options.charDelay,
+        &options.lineDelay, &options.waitFor, &options.waitTimeout, &options.reconnect};
+    const bool raw = line->protocol == TransferProtocol::Raw;
+    for (const QCommandLineOption* option : raw ? modemOnly : rawOnly) {
+        if (parser.isSet(*option))
+            return raw ? tr("--%1 belongs to --protocol xmodem, xmodem-1k and ymodem.")
+                             .arg(option->names().first())
+                       : tr("--%1 belongs to raw transfers, not to --protocol %2.")
+                             .arg(option->names().first(), ModemOptions::name(line->protocol));
+    }
+    if (raw)
+        return QString();
+    if (line->file == CommandLine::standardStream)
+        return tr("--protocol %1 needs a file: standard input and output cannot go by it.")
+            .arg(ModemOptions::name(line->protocol));
+    line->modem.protocol = line->protocol;
+    for (const auto& [option, ms] :
+         {std::pair{&options.startTimeout, &line->modem.startTimeoutMs},
+          std::pair{&options.blockTimeout, &line->modem.blockTimeoutMs}}) {
+        std::optional<qint64> value;
+        QString error = readSeconds(parser, *option, &value);
+        if (!error.isEmpty())
+            return error;
+        if (value)
+            *ms = int(std::min<qint64>(*value, std::numeric_limits<int>::max()));
+    }
+    if (parser.isSet(options.retries)) {
+        const QString text = parser.value(options.retries);
+        bool ok = false;
+        const int count = text.toInt(&ok);
+        if (!ok || count < 0 || count > 1000)
+            return tr("--retries must be a whole number from 0 to 1000, not \"%1\".").arg(text);
+        line->modem.retries = count;
+    }
+    return QString();
+}
+
 // The options given that the command does not take.
 QString checkBelonging(const QCommandLineParser& parser, const Options& options, Command command)
 {
@@ -501,6 +605,7 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         [&] { return readFlowOptions(parser, options, &line); },
         [&] { return readPacingOptions(parser, options, &line); },
         [&] { return readDeviceWaitOptions(parser, options, &line); },
+        [&] { return readProtocolOptions(parser, options, &line); },
     };
     for (const auto& step : steps) {
         line.error = step();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linesettings.h"
+#include "transfer/modemoptions.h"
 #include "transfer/sendpacing.h"
 
 #include <QMap>
@@ -43,6 +44,9 @@ struct CommandLine
     std::optional<qint64> maxBytes;  // receive: end once this many bytes are stored
     bool force = false;              // receive: overwrite a file that holds data
     bool json = false;               // ports: as JSON
+    // send and receive: raw bytes, or XMODEM, XMODEM-1K, YMODEM with its timeouts and retries.
+    TransferProtocol protocol = TransferProtocol::Raw;
+    ModemOptions modem;
 
     // Line: flow control and speeds beyond the settings string.
     std::optional<LineSettings::Flow> flow; // --flow; the port's stored choice when absent

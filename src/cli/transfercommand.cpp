@@ -1,5 +1,6 @@
 #include "cli/transfercommand.h"
 
+#include "cli/climodem.h"
 #include "cli/clireceiver.h"
 #include "cli/clisender.h"
 #include "cli/commandline.h"
@@ -63,13 +64,24 @@ int runTransferCommand(const CommandLine& commandLine)
 
     std::optional<CliSender> sender;
     std::optional<CliReceiver> receiver;
+    std::optional<CliModem> modem;
     // Waiting for an absent device: nothing has started that a stop signal could end.
     bool waiting = false;
     const auto stopWaiting = [&](int number) {
         progress.error(TransferText::stoppedWaitingForDevice(port.describe(), signalName(number)));
         QCoreApplication::exit(CommandLine::exitFailure);
     };
-    if (commandLine.command == CommandLine::Command::Send) {
+    if (commandLine.protocol != TransferProtocol::Raw) {
+        modem.emplace(port, progress);
+        QObject::connect(&*modem, &CliModem::done, &*modem, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        QObject::connect(&watcher, &SignalWatcher::received, &*modem, [&](int number) {
+            if (waiting)
+                stopWaiting(number);
+            else
+                modem->interrupt(signalName(number));
+        });
+    } else if (commandLine.command == CommandLine::Command::Send) {
         sender.emplace(port, progress);
         sender->setPacing(commandLine.pacing);
         QObject::connect(&*sender, &CliSender::done, &*sender, &QCoreApplication::exit,
@@ -93,6 +105,12 @@ int runTransferCommand(const CommandLine& commandLine)
         });
     }
     const auto startTransfer = [&](QString* error) {
+        if (modem) {
+            return commandLine.command == CommandLine::Command::Send
+                       ? modem->startSend(commandLine.file, commandLine.modem, error)
+                       : modem->startReceive(commandLine.file, commandLine.modem, commandLine.force,
+                                             error);
+        }
         return sender
                    ? sender->start(commandLine.file, error)
                    : receiver->start(
