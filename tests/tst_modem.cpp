@@ -224,6 +224,39 @@ private slots:
         QCOMPARE(sender.report().count(), data.size());
     }
 
+    void ymodemSenderTakesTheCallThatComesWithTheHeadersAck()
+    {
+        PtyPair pty;
+        SerialPort port;
+        port.ports().mapForRun({{1, pty.devicePath()}});
+        QVERIFY(port.setCommPort(1));
+        ModemSender sender(port);
+        QSignalSpy ended(&sender, &ModemSender::ended);
+        const QByteArray data = randomBytes(100, 5);
+        QString error;
+        const QString path = writeTestFile(m_dir, QStringLiteral("header.bin"), data);
+        QCOMPARE(sender.start(path, quick(TransferProtocol::Ymodem), &error),
+                 ModemSender::Start::Started);
+        QVERIFY(pty.write(QByteArray(1, CRC)));
+        QCOMPARE(pty.readExactly(133, 5000).size(), 133);
+        // A receiver answers the header and calls for the data in one write, as a paced line
+        // brings them together.
+        QVERIFY(pty.write(QByteArray("\x06"
+                                     "C",
+                                     2)));
+        QCOMPARE(pty.readExactly(133, 5000), frame(1, data, 128, true, SUB));
+        QVERIFY(pty.write(QByteArray(1, ACK)));
+        QCOMPARE(pty.readExactly(1, 5000), QByteArray(1, EOT));
+        QVERIFY(pty.write(QByteArray("\x06"
+                                     "C",
+                                     2)));
+        QCOMPARE(pty.readExactly(133, 5000), frame(0, {}, 128, true, '\0'));
+        QVERIFY(pty.write(QByteArray(1, ACK)));
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(ended.first().first().value<ModemSender::Outcome>().ending,
+                 ModemSender::Ending::Finished);
+    }
+
     void senderEndsWithAMessageAndCancels_data()
     {
         QTest::addColumn<QByteArray>("answers"); // after the first block

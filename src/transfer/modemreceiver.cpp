@@ -83,6 +83,10 @@ bool ModemReceiver::start(const QString& path, const ModemOptions& options, bool
         m_target.reset();
         return false;
     }
+    // Each block waits for its answer: a driver that holds received bytes back to fill a USB
+    // packet (an FTDI adapter's 16 ms) would add that to every block. Closing the port puts the
+    // driver's own setting back; where it has none, the transfer only answers more slowly.
+    m_port.setLowLatency(true);
     m_currentPath = m_filePath;
     m_files.clear();
     m_crc = true;

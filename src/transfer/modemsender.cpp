@@ -13,9 +13,13 @@ using namespace ModemBlock;
 namespace {
 
 // Some receivers (lrzsz's among them) throw away their input right after they answer; a block
-// that arrives in that moment is lost and costs a whole timeout. A millisecond is nothing next to
-// a block's own time on a line.
+// that arrives in that moment is lost and costs a whole timeout. Only a line that carries bytes
+// at once (a pseudo-terminal) brings the answer that soon: there the next block waits a
+// millisecond, nothing next to a block's own time on a line.
 constexpr int turnaroundMs = 1;
+// A block answered sooner than this crossed a line that takes no time; on any other line the
+// answer itself took a character's time, longer than the receiver needs to clear its input.
+constexpr int instantLineMs = 3;
 
 } // namespace
 
@@ -30,12 +34,7 @@ ModemSender::ModemSender(SerialPort& port, QObject* parent) : QObject(parent), m
     connect(&m_answerTimer, &QTimer::timeout, this, &ModemSender::onTimeout);
     m_turnaroundTimer.setSingleShot(true);
     m_turnaroundTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_turnaroundTimer, &QTimer::timeout, this, [this] {
-        if (isRunning()) {
-            m_port.output().write(m_frame);
-            m_answerTimer.start(m_options.blockTimeoutMs);
-        }
-    });
+    connect(&m_turnaroundTimer, &QTimer::timeout, this, &ModemSender::writeCurrent);
     connect(&m_port, &SerialPort::deviceLost, this, [this](const QString& reason) {
         if (isRunning())
             end(Ending::DeviceLost, tr("The device went away (%1) while sending %2: %3 bytes had "
@@ -63,6 +62,9 @@ ModemSender::Start ModemSender::start(const QString& path, const ModemOptions& o
         return Start::FileRefused;
     if (!m_port.setPortOpen(true, error))
         return Start::PortRefused;
+    // Each block waits for its answer: see ModemReceiver::start.
+    m_port.setLowLatency(true);
+    m_sentClock.invalidate();
     m_source = std::move(source);
     m_options = options;
     m_sourceName = m_source->displayName();
@@ -134,7 +136,9 @@ bool ModemSender::answer(char byte)
     case Phase::AwaitingAck:
         if (byte == ACK) {
             onAck();
-            return false;
+            // YMODEM's receiver acknowledges the header and calls for the data at once: the
+            // call may come with the ACK.
+            return m_phase == Phase::AwaitingDataCall;
         }
         if (!call)
             return true;
@@ -222,8 +226,13 @@ void ModemSender::onAck()
     ++m_blockIndex;
     m_report.setCount(m_acknowledged);
     emit progressed();
-    if (frameCurrent())
-        sendCurrent();
+    const bool instantLine = m_sentClock.isValid() && m_sentClock.elapsed() < instantLineMs;
+    if (frameCurrent()) {
+        if (instantLine)
+            sendCurrent();
+        else
+            writeCurrent();
+    }
 }
 
 bool ModemSender::frameCurrent()
@@ -266,6 +275,16 @@ void ModemSender::sendCurrent()
 {
     m_answerTimer.stop();
     m_turnaroundTimer.start(turnaroundMs);
+}
+
+void ModemSender::writeCurrent()
+{
+    m_turnaroundTimer.stop();
+    if (!isRunning())
+        return;
+    m_port.output().write(m_frame);
+    m_sentClock.start();
+    m_answerTimer.start(m_options.blockTimeoutMs);
 }
 
 void ModemSender::onTimeout()

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -97,6 +98,8 @@ private:
     bool frameCurrent();
     // Sends the current frame after the turnaround pause.
     void sendCurrent();
+    // Sends the current frame now.
+    void writeCurrent();
     void retry(const QString& why);
     QString blockName() const;
     void fail(Ending ending, const QString& why);
@@ -126,5 +129,7 @@ private:
     QTimer m_startTimer;
     QTimer m_answerTimer;
     QTimer m_turnaroundTimer;
+    // Since the current frame was handed to the line.
+    QElapsedTimer m_sentClock;
     TransferReport m_report;
 };
