@@ -12,14 +12,11 @@ using namespace ModemBlock;
 
 namespace {
 
-// Some receivers (lrzsz's among them) throw away their input right after they answer; a block
-// that arrives in that moment is lost and costs a whole timeout. Only a line that carries bytes
-// at once (a pseudo-terminal) brings the answer that soon: there the next block waits a
-// millisecond, nothing next to a block's own time on a line.
+// Some receivers (lrzsz's among them) throw away their input right after they answer; where the
+// answer crosses the line at once (a pseudo-terminal), the next block may arrive in that moment
+// and be lost. Once a block had to be sent again, each block waits this long after the answer:
+// nothing next to a block's own time on a real line.
 constexpr int turnaroundMs = 1;
-// A block answered sooner than this crossed a line that takes no time; on any other line the
-// answer itself took a character's time, longer than the receiver needs to clear its input.
-constexpr int instantLineMs = 3;
 
 } // namespace
 
@@ -64,7 +61,6 @@ ModemSender::Start ModemSender::start(const QString& path, const ModemOptions& o
         return Start::PortRefused;
     // Each block waits for its answer: see ModemReceiver::start.
     m_port.setLowLatency(true);
-    m_sentClock.invalidate();
     m_source = std::move(source);
     m_options = options;
     m_sourceName = m_source->displayName();
@@ -79,6 +75,7 @@ ModemSender::Start ModemSender::start(const QString& path, const ModemOptions& o
     m_starting = true;
     m_tries = 0;
     m_cans = 0;
+    m_pauseBeforeBlocks = false;
     m_report.begin(TransferReport::Direction::Send, m_length);
     m_phase = Phase::AwaitingCall;
     m_port.input().setConsumer([this](QByteArrayView bytes, bool) { return take(bytes); }, {});
@@ -226,13 +223,8 @@ void ModemSender::onAck()
     ++m_blockIndex;
     m_report.setCount(m_acknowledged);
     emit progressed();
-    const bool instantLine = m_sentClock.isValid() && m_sentClock.elapsed() < instantLineMs;
-    if (frameCurrent()) {
-        if (instantLine)
-            sendCurrent();
-        else
-            writeCurrent();
-    }
+    if (frameCurrent())
+        sendCurrent();
 }
 
 bool ModemSender::frameCurrent()
@@ -274,16 +266,17 @@ bool ModemSender::frameCurrent()
 void ModemSender::sendCurrent()
 {
     m_answerTimer.stop();
-    m_turnaroundTimer.start(turnaroundMs);
+    if (m_pauseBeforeBlocks)
+        m_turnaroundTimer.start(turnaroundMs);
+    else
+        writeCurrent();
 }
 
 void ModemSender::writeCurrent()
 {
-    m_turnaroundTimer.stop();
     if (!isRunning())
         return;
     m_port.output().write(m_frame);
-    m_sentClock.start();
     m_answerTimer.start(m_options.blockTimeoutMs);
 }
 
@@ -310,6 +303,7 @@ void ModemSender::retry(const QString& why)
              tr("%1, %2 times; the send was given up").arg(why).arg(m_options.retries + 1));
         return;
     }
+    m_pauseBeforeBlocks = true;
     sendCurrent();
 }
 

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -96,9 +95,8 @@ private:
     // Frames the block due (or EOT once the file is all acknowledged); false when the file
     // could not be read.
     bool frameCurrent();
-    // Sends the current frame after the turnaround pause.
+    // Sends the current frame, after the turnaround pause once a block had to be sent again.
     void sendCurrent();
-    // Sends the current frame now.
     void writeCurrent();
     void retry(const QString& why);
     QString blockName() const;
@@ -129,7 +127,6 @@ private:
     QTimer m_startTimer;
     QTimer m_answerTimer;
     QTimer m_turnaroundTimer;
-    // Since the current frame was handed to the line.
-    QElapsedTimer m_sentClock;
+    bool m_pauseBeforeBlocks = false;
     TransferReport m_report;
 };
