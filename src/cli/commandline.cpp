@@ -521,11 +521,11 @@ QString readProtocolOptions(const QCommandLineParser& parser, const Options& opt
                 .arg(ModemOptions::names().join(QStringLiteral(", ")), text);
         line->protocol = *protocol;
     }
-    const QCommandLineOption* modemOnly[] = {&options.startTimeout, &options.blockTimeout,
-                                             &options.retries};
+    const QList<const QCommandLineOption*> modemOnly{&options.startTimeout, &options.blockTimeout,
+                                                     &options.retries};
     // Pacing, the ends of a raw reception and reconnecting have no meaning inside a protocol's
     // blocks.
-    const QCommandLineOption* rawOnly[] = {
+    const QList<const QCommandLineOption*> rawOnly{
         &options.idle,      &options.timeout, &options.maxBytes,    &options.charDelay,
         &options.lineDelay, &options.waitFor, &options.waitTimeout, &options.reconnect};
     const bool raw = line->protocol == TransferProtocol::Raw;
