@@ -495,6 +495,8 @@ void ReceivingTest::protocolReceiveFromLrzsz()
     QVERIFY(far.start(QStringLiteral("sx f.bin"), folder));
     Form1Rig rig({{2, far.devicePath()}});
     rig.menu(QStringLiteral("mnuProtocolXmodem"));
+    // The choice is stored: the next window would start with it.
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
     rig.dialog.answers.push_back(m_path);
     rig.form->Command3_Click();
     QVERIFY(rig.receiving());
@@ -514,6 +516,7 @@ void ReceivingTest::protocolStopCancelsAndKeepsBlocks()
     using namespace ModemBlock;
     Rig rig;
     rig.menu(QStringLiteral("mnuProtocolXmodem"));
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
     QVERIFY(writeFile(m_path, "old content"));
     rig.start(m_path);
     // The overwrite question as for a raw reception.

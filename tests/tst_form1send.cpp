@@ -683,6 +683,8 @@ void TestSending::protocolSendReachesLrzsz()
     QVERIFY(far.isValid());
     Form1Rig rig({{2, far.devicePath()}});
     rig.menu(QStringLiteral("mnuProtocolYmodem"));
+    // The choice is stored: the next window would start with it.
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
     const QByteArray bytes = randomBytes(5000, 20261207);
     const QString path = writeTestFile(m_dir, QStringLiteral("ymodem.bin"), bytes);
     const QString in = m_dir.filePath(QStringLiteral("in"));
@@ -709,6 +711,7 @@ void TestSending::protocolSendFollowsAcksAndCancels()
 {
     using namespace ModemBlock;
     m_rig->menu(QStringLiteral("mnuProtocolXmodem1k"));
+    const auto backToRaw = qScopeGuard([this] { m_rig->menu(QStringLiteral("mnuProtocolRaw")); });
     const QByteArray bytes = randomBytes(5000, 7);
     m_path = writeTestFile(m_dir, QStringLiteral("xmodem1k.bin"), bytes);
     m_rig->dialog.answers.push_back(m_path);
