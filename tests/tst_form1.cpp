@@ -4,6 +4,7 @@
 #include "main_window/fittinglabel.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
@@ -175,10 +176,19 @@ void TestForm1::tabOrder()
 void TestForm1::menus()
 {
     const QList<QAction*> top = m_rig->form->menuBar()->actions();
-    QCOMPARE(top.size(), 3);
+    QCOMPARE(top.size(), 4);
     QMenu* file = top[0]->menu();
-    QMenu* help = top[2]->menu();
+    QMenu* help = top[3]->menu();
     QCOMPARE(top[1]->menu()->objectName(), QStringLiteral("mnuLine"));
+    QMenu* protocol = top[2]->menu();
+    QCOMPARE(protocol->objectName(), QStringLiteral("mnuProtocol"));
+    QCOMPARE(protocol->title(), QStringLiteral("&Protocol"));
+    QStringList protocols;
+    for (QAction* a : protocol->actions()) {
+        protocols << a->text();
+        QVERIFY(a->isCheckable() && a->actionGroup() && a->actionGroup()->isExclusive());
+    }
+    QCOMPARE(protocols, QStringList({"Raw", "XMODEM", "XMODEM-1K", "YMODEM"}));
     QVERIFY(file && help);
     QCOMPARE(file->objectName(), QStringLiteral("mnuFile"));
     QCOMPARE(file->title(), QStringLiteral("&File"));

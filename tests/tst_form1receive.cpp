@@ -1,6 +1,8 @@
+#include "farprogram.h"
 #include "form1rig.h"
 #include "ptypair.h"
 #include "testfiles.h"
+#include "transfer/modemblock.h"
 #include "transfer/textpreview.h"
 
 #include <QPlainTextEdit>
@@ -88,6 +90,8 @@ private slots:
     void receivingDuringSendIsRefused();
     void viewShowsTextOrDump();
     void stopWhileIdleOnlyClearsWaitingText();
+    void protocolReceiveFromLrzsz();
+    void protocolStopCancelsAndKeepsBlocks();
 
 private:
     QTemporaryDir m_dir;
@@ -476,6 +480,61 @@ void ReceivingTest::stopWhileIdleOnlyClearsWaitingText()
     QCOMPARE(readFile(m_path), QByteArray("abc"));
     QCOMPARE(rig.view(), QStringLiteral("abc"));
     QCOMPARE(rig.label("Label7"), QStringLiteral("3"));
+}
+
+void ReceivingTest::protocolReceiveFromLrzsz()
+{
+    // XMODEM drops a last block's trailing 0x1A bytes as padding: this file ends in another.
+    QByteArray data = randomBytes(3000, 20261207);
+    data.back() = 'x';
+    const QString folder = m_dir.filePath(QStringLiteral("sx"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(folder + QStringLiteral("/f.bin"), data));
+    FarProgram far;
+    QVERIFY(far.isValid());
+    QVERIFY(far.start(QStringLiteral("sx f.bin"), folder));
+    Form1Rig rig({{2, far.devicePath()}});
+    rig.menu(QStringLiteral("mnuProtocolXmodem"));
+    // The choice is stored: the next window would start with it.
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
+    rig.dialog.answers.push_back(m_path);
+    rig.form->Command3_Click();
+    QVERIFY(rig.receiving());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.receiving(), 60000);
+    const QString error =
+        rig.messages.errors.empty() ? QString() : rig.messages.errors.front().text;
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(readFile(m_path), data);
+    QCOMPARE(rig.count(), qint64(data.size()));
+    QVERIFY2(rig.label(QStringLiteral("transferStatus"))
+                 .startsWith(QStringLiteral("Received 3000 bytes")),
+             qPrintable(rig.label(QStringLiteral("transferStatus"))));
+}
+
+void ReceivingTest::protocolStopCancelsAndKeepsBlocks()
+{
+    using namespace ModemBlock;
+    Rig rig;
+    rig.menu(QStringLiteral("mnuProtocolXmodem"));
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
+    QVERIFY(writeFile(m_path, "old content"));
+    rig.start(m_path);
+    // The overwrite question as for a raw reception.
+    QCOMPARE(rig.messages.questions.size(), std::size_t(1));
+    QVERIFY(rig.receivingArrangement());
+    QCOMPARE(rig.pty.readExactly(1, 10000), QByteArray(1, CRC));
+    const QByteArray block = randomBytes(128, 3);
+    QVERIFY(rig.pty.write(frame(1, block, smallSize, true, SUB)));
+    QVERIFY(rig.pty.readExactly(1, 10000).endsWith(ACK));
+    QTRY_COMPARE(rig.count(), 128);
+
+    QTest::mouseClick(rig.control<QPushButton>("Command4"), Qt::LeftButton);
+    QVERIFY(rig.pty.collectFor(300).contains(QByteArray(2, CAN)));
+    QVERIFY(rig.idle());
+    QCOMPARE(readFile(m_path), block);
+    QCOMPARE(rig.messages.errors.size(), std::size_t(1));
+    QVERIFY2(rig.messages.errors.front().text.contains(QStringLiteral("cancel")),
+             qPrintable(rig.messages.errors.front().text));
 }
 
 QTEST_MAIN(ReceivingTest)

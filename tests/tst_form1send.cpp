@@ -1,8 +1,10 @@
 // Sending a file from the main window to a device at the far end of the line.
+#include "farprogram.h"
 #include "form1rig.h"
 #include "ptypair.h"
 #include "testfiles.h"
 #include "transfer/filesender.h"
+#include "transfer/modemblock.h"
 #include "transfer/textpreview.h"
 
 #include <QDir>
@@ -52,6 +54,8 @@ private slots:
     void secondSendFromMenuIsRefused();
     void droppedFileIsSent();
     void waitsForAnAbsentDevice();
+    void protocolSendReachesLrzsz();
+    void protocolSendFollowsAcksAndCancels();
 
 private:
     bool shown(const char* name) const { return m_rig->control(name)->isVisible(); }
@@ -670,6 +674,66 @@ void TestSending::waitsForAnAbsentDevice()
     QCOMPARE(m_pty->readExactly(data.size()), data);
     QTRY_VERIFY(!rig.sending());
     QVERIFY(rig.messages.errors.empty());
+}
+
+void TestSending::protocolSendReachesLrzsz()
+{
+    m_rig.reset();
+    FarProgram far;
+    QVERIFY(far.isValid());
+    Form1Rig rig({{2, far.devicePath()}});
+    rig.menu(QStringLiteral("mnuProtocolYmodem"));
+    // The choice is stored: the next window would start with it.
+    const auto backToRaw = qScopeGuard([&rig] { rig.menu(QStringLiteral("mnuProtocolRaw")); });
+    const QByteArray bytes = randomBytes(5000, 20261207);
+    const QString path = writeTestFile(m_dir, QStringLiteral("ymodem.bin"), bytes);
+    const QString in = m_dir.filePath(QStringLiteral("in"));
+    QVERIFY(QDir().mkpath(in));
+    rig.dialog.answers.push_back(path);
+    rig.form->Command1_Click();
+    QVERIFY(rig.sending());
+    QCOMPARE(rig.label(QStringLiteral("Label5")), QStringLiteral("Sum: 5000"));
+    QVERIFY(far.start(QStringLiteral("rb"), in));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.sending(), 60000);
+    const QString error =
+        rig.messages.errors.empty() ? QString() : rig.messages.errors.front().text;
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    int exitCode = -1;
+    QVERIFY(far.waitForExit(10000, &exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(readFile(in + QStringLiteral("/ymodem.bin")), bytes);
+    QVERIFY2(
+        rig.label(QStringLiteral("transferStatus")).startsWith(QStringLiteral("Sent 5000 bytes")),
+        qPrintable(rig.label(QStringLiteral("transferStatus"))));
+}
+
+void TestSending::protocolSendFollowsAcksAndCancels()
+{
+    using namespace ModemBlock;
+    m_rig->menu(QStringLiteral("mnuProtocolXmodem1k"));
+    const auto backToRaw = qScopeGuard([this] { m_rig->menu(QStringLiteral("mnuProtocolRaw")); });
+    const QByteArray bytes = randomBytes(5000, 7);
+    m_path = writeTestFile(m_dir, QStringLiteral("xmodem1k.bin"), bytes);
+    m_rig->dialog.answers.push_back(m_path);
+    m_rig->form->Command1_Click();
+    QVERIFY(m_rig->sending());
+    QVERIFY(m_pty->write(QByteArray(1, CRC)));
+    QCOMPARE(m_pty->readExactly(1029, 10000), frame(1, bytes.first(1024), largeSize, true, SUB));
+    // A block on the line is not counted until the receiver acknowledges it.
+    QCOMPARE(shownCount(), 0);
+    QVERIFY(m_pty->write(QByteArray(1, ACK)));
+    QCOMPARE(m_pty->readExactly(1029, 10000),
+             frame(2, bytes.sliced(1024, 1024), largeSize, true, SUB));
+    QTRY_COMPARE(shownCount(), 1024);
+    QCOMPARE(m_rig->control<QProgressBar>("ProgressBar")->value(), 1024);
+
+    QTest::mouseClick(m_rig->control<QPushButton>("Command2"), Qt::LeftButton);
+    QVERIFY(m_pty->collectFor(300).startsWith(QByteArray(2, CAN)));
+    QVERIFY2(idleProblem().isEmpty(), qPrintable(idleProblem()));
+    QCOMPARE(openHandles(m_path), 0);
+    QCOMPARE(m_rig->messages.errors.size(), std::size_t(1));
+    QVERIFY2(m_rig->messages.errors.front().text.contains(QStringLiteral("cancel")),
+             qPrintable(m_rig->messages.errors.front().text));
 }
 
 QTEST_MAIN(TestSending)

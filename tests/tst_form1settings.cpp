@@ -10,6 +10,7 @@
 #include "testfiles.h"
 
 #include <QDir>
+#include <QMenu>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -135,6 +136,7 @@ private slots:
     void handEditedValues();
     void roundTrip();
     void sendOptionsAreStoredAndUsed();
+    void protocolIsStoredRestoredAndShown();
     void devicesKeptApartFromOverrides();
     void unwritableStoreIsReported();
     void endingDuringReceptionKeepsEveryByte_data();
@@ -336,6 +338,40 @@ void SettingsTest::sendOptionsAreStoredAndUsed()
     next.menu(QStringLiteral("mnuSendOptions"));
     QCOMPARE(editor.shown, std::optional<SendPacing>(paced));
     QCOMPARE(next.form->findChild<FileSender*>()->pacing(), paced);
+}
+
+void SettingsTest::protocolIsStoredRestoredAndShown()
+{
+    const auto checkedProtocols = [](const Window& w) {
+        QStringList names;
+        for (const QAction* action : w.control<QMenu>(QStringLiteral("mnuProtocol"))->actions()) {
+            if (action->isChecked())
+                names << action->objectName();
+        }
+        return names;
+    };
+    {
+        Window w;
+        QCOMPARE(checkedProtocols(w), QStringList{QStringLiteral("mnuProtocolRaw")});
+        QCOMPARE(w.label(QStringLiteral("protocolLabel")), QStringLiteral("Raw"));
+        w.menu(QStringLiteral("mnuProtocolXmodem1k"));
+        QCOMPARE(checkedProtocols(w), QStringList{QStringLiteral("mnuProtocolXmodem1k")});
+        QCOMPARE(w.label(QStringLiteral("protocolLabel")), QStringLiteral("XMODEM-1K"));
+        w.form->close();
+    }
+    QSettings stored(storeFile(), QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("CommSet/Protocol")).toString(),
+             QStringLiteral("xmodem-1k"));
+    {
+        Window next;
+        QCOMPARE(checkedProtocols(next), QStringList{QStringLiteral("mnuProtocolXmodem1k")});
+        QCOMPARE(next.label(QStringLiteral("protocolLabel")), QStringLiteral("XMODEM-1K"));
+    }
+    // A name this program does not know reads as raw.
+    writeRawStore("[CommSet]\nProtocol=zmodem\n");
+    Window edited;
+    QCOMPARE(checkedProtocols(edited), QStringList{QStringLiteral("mnuProtocolRaw")});
+    QCOMPARE(edited.label(QStringLiteral("protocolLabel")), QStringLiteral("Raw"));
 }
 
 void SettingsTest::devicesKeptApartFromOverrides()

@@ -33,6 +33,9 @@ namespace {
 const QString reconnectKey = QStringLiteral("Reconnect");
 // "1" when a transfer waits for its absent device, in the "CommSet" section.
 const QString waitForDeviceKey = QStringLiteral("WaitForDevice");
+// How "Send File" and "Receive File" move a file: "raw", "xmodem", "xmodem-1k" or "ymodem", in
+// the "CommSet" section; anything else reads as raw.
+const QString protocolKey = QStringLiteral("Protocol");
 const QString waitingText = QStringLiteral("Waitting Receive...");
 // At most this often (once a second) the view follows a reception. Laying out and painting a
 // block of binary data (glyphs of many scripts, font fallback) costs milliseconds, and on a slow
@@ -65,7 +68,12 @@ Form1::~Form1()
     // what was written. Nothing is shown of either any more.
     m_sender.disconnect(this);
     m_receiver.disconnect(this);
+    m_modemSender.disconnect(this);
+    m_modemReceiver.disconnect(this);
     m_sender.cancel();
+    // The far end hears CAN CAN rather than waiting out its timeouts.
+    m_modemSender.cancel();
+    m_modemReceiver.cancel();
 }
 
 void Form1::connectControls()
@@ -107,6 +115,17 @@ void Form1::connectControls()
         connect(action, &QAction::triggered, this, [this, flow] { chooseFlow(flow); });
     }
 
+    for (QAction* action : {m_ui.mnuProtocolRaw, m_ui.mnuProtocolXmodem, m_ui.mnuProtocolXmodem1k,
+                            m_ui.mnuProtocolYmodem}) {
+        const TransferProtocol protocol =
+            ModemOptions::fromName(action->data().toString()).value_or(TransferProtocol::Raw);
+        connect(action, &QAction::triggered, this, [this, protocol] { chooseProtocol(protocol); });
+    }
+    connect(&m_modemSender, &ModemSender::progressed, this, &Form1::onModemSendProgress);
+    connect(&m_modemSender, &ModemSender::ended, this, &Form1::onModemSendEnded);
+    connect(&m_modemReceiver, &ModemReceiver::progressed, this, &Form1::refreshModemReceiveCount);
+    connect(&m_modemReceiver, &ModemReceiver::ended, this, &Form1::onModemReceiveEnded);
+
     connect(&m_sender, &FileSender::progressed, this, &Form1::onSendProgress);
     connect(&m_sender, &FileSender::ended, this, &Form1::onSendEnded);
     connect(&m_sender, &FileSender::warned, &m_feedback, &TransferFeedback::note);
@@ -141,6 +160,9 @@ void Form1::Form_Load(const QMap<int, QString>& devicesForRun, std::optional<int
         m_store.GetSetting(CommSettings::section, reconnectKey, QString()) == QLatin1String("1"));
     m_ui.mnuWaitForDevice->setChecked(m_store.GetSetting(CommSettings::section, waitForDeviceKey,
                                                          QString()) == QLatin1String("1"));
+    const QString protocolName = m_store.GetSetting(CommSettings::section, protocolKey, QString());
+    m_protocol = ModemOptions::fromName(protocolName.trimmed()).value_or(TransferProtocol::Raw);
+    showProtocol();
     const QString speedText = MSComm1.Settings().chopped(6);
     m_ui.Label2->setText(MSComm1.Settings());
     for (int i = 0; i < int(m_ui.Buart.size()); ++i) {
@@ -164,7 +186,7 @@ void Form1::Form_Unload()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (m_sender.isRunning())
+    if (m_sender.isRunning() || m_modemSender.isRunning())
         Command2_Click();
     Form_Unload();
     event->accept();
@@ -218,6 +240,22 @@ void Form1::showFlow()
     m_ui.mnuFlowNone->setChecked(flow == LineSettings::Flow::None);
     m_ui.mnuFlowRtsCts->setChecked(flow == LineSettings::Flow::RtsCts);
     m_ui.mnuFlowXonXoff->setChecked(flow == LineSettings::Flow::XonXoff);
+}
+
+void Form1::chooseProtocol(TransferProtocol protocol)
+{
+    // A transfer that runs keeps its protocol; the choice is for the next one.
+    m_protocol = protocol;
+    m_store.SaveSetting(CommSettings::section, protocolKey, ModemOptions::name(protocol));
+    showProtocol();
+}
+
+void Form1::showProtocol()
+{
+    for (QAction* action : {m_ui.mnuProtocolRaw, m_ui.mnuProtocolXmodem, m_ui.mnuProtocolXmodem1k,
+                            m_ui.mnuProtocolYmodem})
+        action->setChecked(action->data().toString() == ModemOptions::name(m_protocol));
+    m_ui.protocolLabel->setText(ModemOptions::title(m_protocol));
 }
 
 void Form1::Buart_Click(int index)
@@ -278,8 +316,14 @@ void Form1::stopWaitingForDevice()
 
 void Form1::sendFile(const QString& path)
 {
+    if (refuseWhilePortBusy(path, false))
+        return;
     if (waitForDevice([this, path] { sendFile(path); }, true))
         return;
+    if (m_protocol != TransferProtocol::Raw) {
+        sendWithProtocol(path);
+        return;
+    }
     QString error;
     switch (m_sender.start(path, &error)) {
     case FileSender::Start::PortRefused:
@@ -323,6 +367,10 @@ void Form1::Command2_Click()
 {
     if (m_afterDevice) {
         stopWaitingForDevice();
+        return;
+    }
+    if (m_modemSender.isRunning()) {
+        m_modemSender.cancel();
         return;
     }
     // A cancel silences the line at once: what is still queued is thrown away.
@@ -386,6 +434,8 @@ void Form1::Command3_Click()
     if (!CDialog.ShowSave(this))
         return;
     const QString path = CDialog.FileName();
+    if (refuseWhilePortBusy(path, false))
+        return;
     if (m_sender.isRunning()) {
         showError(tr("Cannot receive into \"%1\": %2 is busy sending a file.")
                       .arg(path, MSComm1.describe()));
@@ -397,6 +447,10 @@ void Form1::Command3_Click()
 
 void Form1::receiveInto(const QString& path)
 {
+    if (m_protocol != TransferProtocol::Raw) {
+        receiveWithProtocol(path);
+        return;
+    }
     m_ui.Label6->setText(tr(" Save File:"));
     auto target = std::make_unique<ReceiveTarget>();
     QString error;
@@ -448,6 +502,8 @@ void Form1::Command4_Click()
         stopWaitingForDevice();
         return;
     }
+    // CAN CAN ends the sender's side too; the file keeps the blocks stored.
+    m_modemReceiver.cancel();
     if (m_receiver.isReceiving()) {
         // The file that was really received into, whatever the dialog shows by now.
         const QString path = m_receiver.path();
@@ -480,6 +536,129 @@ void Form1::onReceiveEnded(const FileReceiver::Outcome& outcome)
     // A new reception took over: it arranges the window itself.
     if (outcome.ending == FileReceiver::Ending::HandedOver)
         return;
+    showReceiveIdle();
+    if (!outcome.ok())
+        showError(outcome.message);
+}
+
+bool Form1::refuseWhilePortBusy(const QString& path, bool rawToo)
+{
+    const bool busy = m_modemSender.isRunning() || m_modemReceiver.isRunning() ||
+                      (rawToo && (m_sender.isRunning() || m_receiver.isReceiving()));
+    if (busy) {
+        showError(tr("\"%1\" was not started: %2 is busy with another transfer; end that first.")
+                      .arg(path, MSComm1.describe()));
+    }
+    return busy;
+}
+
+void Form1::sendWithProtocol(const QString& path)
+{
+    if (refuseWhilePortBusy(path, true))
+        return;
+    ModemOptions options;
+    options.protocol = m_protocol;
+    QString error;
+    switch (m_modemSender.start(path, options, &error)) {
+    case ModemSender::Start::PortRefused:
+        showError(error);
+        return;
+    case ModemSender::Start::FileRefused:
+        showSending(path);
+        endSend();
+        showError(error);
+        return;
+    case ModemSender::Start::Started:
+        break;
+    }
+    showSending(path);
+    const qint64 length = m_modemSender.length();
+    m_ui.Label5->setText(tr("Sum:") + signReserving(length));
+    setProgressRange(length);
+    onModemSendProgress();
+    m_feedback.started(m_modemSender.report());
+    m_ui.Command1->setEnabled(false);
+    m_ui.Command2->show();
+    m_ui.Frame1->setEnabled(false);
+    m_ui.Frame2->setEnabled(false);
+    m_ui.Command3->setEnabled(false);
+}
+
+void Form1::onModemSendProgress()
+{
+    // The file's bytes in blocks the receiver acknowledged.
+    const qint64 acknowledged = m_modemSender.report().count();
+    m_ui.Label4->setText(signReserving(acknowledged));
+    m_ui.ProgressBar->setValue(static_cast<int>(acknowledged >> m_progressShift));
+}
+
+void Form1::onModemSendEnded(const ModemSender::Outcome& outcome)
+{
+    const bool finished = outcome.ending == ModemSender::Ending::Finished;
+    // A send cut short says so, in the status as in the message; it is no summary of a file sent.
+    m_feedback.ended(finished ? TransferText::summary(m_modemSender.report()) : outcome.message);
+    endSend();
+    if (!finished)
+        showError(outcome.message);
+}
+
+void Form1::receiveWithProtocol(const QString& path)
+{
+    if (refuseWhilePortBusy(path, true))
+        return;
+    m_ui.Label6->setText(tr(" Save File:"));
+    // The question as for a raw reception; the receiver itself empties the file only at the
+    // first block, so a transfer that never begins leaves it as it was.
+    {
+        ReceiveTarget probe;
+        QString error;
+        if (!probe.open(path, &error)) {
+            showError(error);
+            return;
+        }
+        const bool holdsData = probe.holdsData();
+        probe.giveBack();
+        if (holdsData && !m_messages.askOkCancel(this, tr("OverFile"),
+                                                 tr("OverFile:") + path + QLatin1Char('?')))
+            return;
+    }
+    ModemOptions options;
+    options.protocol = m_protocol;
+    QString error;
+    // YMODEM's first file goes into the chosen file, whatever name the sender gives it.
+    if (!m_modemReceiver.start(path, options, true, &error)) {
+        showError(error);
+        return;
+    }
+    m_feedback.started(m_modemReceiver.report());
+
+    m_ui.Label3->setText(path);
+    m_ui.Command3->setEnabled(false);
+    m_ui.Command4->show();
+    m_ui.Frame1->setEnabled(false);
+    m_ui.Frame2->setEnabled(false);
+    m_ui.Command1->setEnabled(false);
+    m_ui.text1->show();
+    m_ui.Label7->show();
+    m_ui.ProgressBar->hide();
+    m_receiveView.cancel();
+    refreshModemReceiveCount();
+    m_data.showMessage(waitingText);
+}
+
+void Form1::refreshModemReceiveCount()
+{
+    // The bytes of the blocks stored in the file.
+    m_ui.Label7->setText(QString::number(m_modemReceiver.report().count()));
+}
+
+void Form1::onModemReceiveEnded(const ModemReceiver::Outcome& outcome)
+{
+    refreshModemReceiveCount();
+    // The file holds what was stored, however the transfer ended.
+    m_feedback.ended(TransferText::summary(m_modemReceiver.report()));
+    if (!m_modemReceiver.currentFile().isEmpty())
+        loadFileIntoView(m_modemReceiver.currentFile());
     showReceiveIdle();
     if (!outcome.ok())
         showError(outcome.message);
@@ -518,8 +697,9 @@ void Form1::mnuExit_Click()
 {
     // Ends at once, with no question and without saving the port choice. A send stops; a
     // reception keeps every byte that arrived, including what still waits in the port.
-    if (m_sender.isRunning())
+    if (m_sender.isRunning() || m_modemSender.isRunning())
         Command2_Click();
+    m_modemReceiver.cancel();
     m_receiver.stop();
     QCoreApplication::exit(0);
 }

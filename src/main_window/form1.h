@@ -15,6 +15,9 @@
 #include "platform/settingsstore.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
+#include "transfer/modemoptions.h"
+#include "transfer/modemreceiver.h"
+#include "transfer/modemsender.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -75,6 +78,9 @@ private:
     // The flow control menu: the port's choice, stored for the port number.
     void chooseFlow(LineSettings::Flow flow);
     void showFlow();
+    // The protocol menu: the next transfer's protocol, stored at once and shown in the status.
+    void chooseProtocol(TransferProtocol protocol);
+    void showProtocol();
 
     // Sends the file the user picked or dropped on the window.
     void sendFile(const QString& path);
@@ -90,6 +96,16 @@ private:
     void endSend();
     void onSendProgress();
     void onSendEnded(const FileSender::Outcome& outcome);
+    // The same for XMODEM, XMODEM-1K and YMODEM, whose counts follow acknowledged blocks.
+    void sendWithProtocol(const QString& path);
+    void onModemSendProgress();
+    void onModemSendEnded(const ModemSender::Outcome& outcome);
+    void receiveWithProtocol(const QString& path);
+    void onModemReceiveEnded(const ModemReceiver::Outcome& outcome);
+    void refreshModemReceiveCount();
+    // A protocol transfer (or with `rawToo` any transfer) holds the port: nothing else may start
+    // on it. True, and the user is told, when one does.
+    bool refuseWhilePortBusy(const QString& path, bool rawToo);
 
     // However a reception ends (the Stop button, the window's close, Exit, a failure), the file
     // keeps every byte and the window shows how it went.
@@ -120,6 +136,9 @@ private:
     // Children, so that tools and tests find them.
     FileSender m_sender{MSComm1, this};
     FileReceiver m_receiver{MSComm1, this};
+    ModemSender m_modemSender{MSComm1, this};
+    ModemReceiver m_modemReceiver{MSComm1, this};
+    TransferProtocol m_protocol = TransferProtocol::Raw;
     // Received data is shown at a bounded rate, so a fast line never stalls the window.
     RefreshThrottle m_receiveView;
     DataView m_data{*m_ui.text1};

@@ -2,6 +2,7 @@
 
 #include "main_window/fittinglabel.h"
 #include "main_window/groupboxstyle.h"
+#include "transfer/modemoptions.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -116,6 +117,22 @@ void Form1Ui::createMenus(QMainWindow* form)
     mnuWaitForDevice->setObjectName(QStringLiteral("mnuWaitForDevice"));
     mnuWaitForDevice->setCheckable(true);
 
+    mnuProtocol = form->menuBar()->addMenu(tr("&Protocol"));
+    mnuProtocol->setObjectName(QStringLiteral("mnuProtocol"));
+    auto* protocols = new QActionGroup(mnuProtocol);
+    for (auto [action, protocol, name] :
+         {std::tuple{&mnuProtocolRaw, TransferProtocol::Raw, "mnuProtocolRaw"},
+          std::tuple{&mnuProtocolXmodem, TransferProtocol::Xmodem, "mnuProtocolXmodem"},
+          std::tuple{&mnuProtocolXmodem1k, TransferProtocol::Xmodem1k, "mnuProtocolXmodem1k"},
+          std::tuple{&mnuProtocolYmodem, TransferProtocol::Ymodem, "mnuProtocolYmodem"}}) {
+        *action = mnuProtocol->addAction(ModemOptions::title(protocol));
+        (*action)->setObjectName(QLatin1String(name));
+        (*action)->setData(ModemOptions::name(protocol));
+        (*action)->setCheckable(true);
+        protocols->addAction(*action);
+    }
+    mnuProtocolRaw->setChecked(true);
+
     mnuHelp = form->menuBar()->addMenu(tr("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuContents = mnuHelp->addAction(tr("&Baud Set"));
@@ -227,8 +244,8 @@ void Form1Ui::createStatusBar(QMainWindow* form)
     statusBar->setObjectName(QStringLiteral("statusBar"));
     // The window keeps its size; nothing to drag.
     statusBar->setSizeGripEnabled(false);
-    // Two rows: how a transfer goes (or went) with the port's device at the right, then the
-    // checksum of the last one, which needs the whole width.
+    // Two rows: how a transfer goes (or went) with the protocol and the port's device at the right,
+    // then the checksum of the last one, which needs the whole width.
     auto* panel = new QWidget(statusBar);
     auto* rows = new QGridLayout(panel);
     rows->setContentsMargins(0, 0, 0, 0);
@@ -246,13 +263,17 @@ void Form1Ui::createStatusBar(QMainWindow* form)
     };
     transferStatus = line("transferStatus");
     transferDetail = line("transferDetail");
+    protocolLabel = new QLabel(panel);
+    protocolLabel->setObjectName(QStringLiteral("protocolLabel"));
+    protocolLabel->setTextFormat(Qt::PlainText);
     portDevice = new QPushButton(panel);
     portDevice->setObjectName(QStringLiteral("portDevice"));
     portDevice->setFocusPolicy(Qt::TabFocus);
     portDevice->setAutoDefault(true);
     rows->addWidget(transferStatus, 0, 0);
-    rows->addWidget(portDevice, 0, 1);
-    rows->addWidget(transferDetail, 1, 0, 1, 2);
+    rows->addWidget(protocolLabel, 0, 1);
+    rows->addWidget(portDevice, 0, 2);
+    rows->addWidget(transferDetail, 1, 0, 1, 3);
     rows->setColumnStretch(0, 1);
     statusBar->addWidget(panel, 1);
 }

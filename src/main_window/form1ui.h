@@ -21,7 +21,7 @@ class FittingLabel;
 
 // The window's controls as a form designer would lay them out: every control with its name,
 // caption, place and size (in twips, at the screen's resolution), font, colour and tab order, the
-// two menus, and the status bar below the client area. No behaviour: the window connects what the
+// menus, and the status bar below the client area. No behaviour: the window connects what the
 // controls do.
 class Form1Ui
 {
@@ -89,6 +89,13 @@ public:
     QAction* mnuSendOptions = nullptr;
     QAction* mnuReconnect = nullptr;
     QAction* mnuWaitForDevice = nullptr;
+    // How files go over the line: raw, XMODEM, XMODEM-1K or YMODEM. Each action's data is the
+    // protocol's stored name.
+    QMenu* mnuProtocol = nullptr;
+    QAction* mnuProtocolRaw = nullptr;
+    QAction* mnuProtocolXmodem = nullptr;
+    QAction* mnuProtocolXmodem1k = nullptr;
+    QAction* mnuProtocolYmodem = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuContents = nullptr;
 
@@ -97,6 +104,8 @@ public:
     QStatusBar* statusBar = nullptr;
     QLabel* transferStatus = nullptr;
     QLabel* transferDetail = nullptr;
+    // The protocol the next transfer uses.
+    QLabel* protocolLabel = nullptr;
     QPushButton* portDevice = nullptr;
 
 private:
