@@ -25,13 +25,15 @@ struct Way
 
     bool empty() const { return begin == end; }
 
-    void read()
+    // True when new bytes came.
+    bool read()
     {
         if (!empty())
-            return;
+            return false;
         const ssize_t n = ::read(from, bytes.data(), bytes.size());
         begin = 0;
         end = n > 0 ? std::size_t(n) : 0;
+        return n > 0;
     }
 
     void write(std::int64_t allowed)
@@ -88,9 +90,12 @@ void LineRelay::run()
         // save up for a burst later beyond one tick.
         const std::int64_t due = (monotonicNs() - start) * m_bytesPerSecond / 1'000'000'000;
         for (Way& way : ways) {
-            way.read();
-            if (&way == &ways[1] && !way.empty() && m_firstFromBNs == 0)
-                m_firstFromBNs = monotonicNs();
+            if (way.read() && &way == &ways[1]) {
+                const std::int64_t now = monotonicNs();
+                if (m_firstFromBNs == 0)
+                    m_firstFromBNs = now;
+                m_lastFromBNs = now;
+            }
             if (!paced) {
                 way.write(std::int64_t(way.bytes.size()));
                 continue;

@@ -26,6 +26,8 @@ public:
     QString endB() const { return QString::fromStdString(m_b.path()); }
     // When the first byte the program on B wrote reached the line, by monotonicNs(); 0 before.
     std::int64_t firstFromBNs() const { return m_firstFromBNs; }
+    // When the last byte so far that the program on B wrote reached the line.
+    std::int64_t lastFromBNs() const { return m_lastFromBNs; }
 
 private:
     void run();
@@ -35,5 +37,6 @@ private:
     std::int64_t m_bytesPerSecond = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<std::int64_t> m_firstFromBNs{0};
+    std::atomic<std::int64_t> m_lastFromBNs{0};
     std::thread m_thread;
 };

@@ -88,8 +88,9 @@ bool startProgram(const Setup& setup, ChildProcess& child, const Case& c, const 
                        {}, log);
 }
 
-// One transfer: seconds from the receiver's first call on the line to its exit, with the file
-// it kept checked byte for byte; NaN, and a note why, when it failed.
+// One transfer: seconds from the receiver's first call on the line to its last answer (the file
+// is complete then: the receivers close it before they acknowledge the end), with the file it
+// kept checked byte for byte once it exited; NaN, and a note why, when it failed.
 double runOnce(const Setup& setup, const Case& c, bool program)
 {
     const std::int64_t bytes = c.bytes();
@@ -125,7 +126,6 @@ double runOnce(const Setup& setup, const Case& c, bool program)
     if (!receiverStarted)
         return NAN;
     const bool inTime = receiver.waitForExit(transferLimitMs);
-    const std::int64_t endNs = receiver.exitedNs();
     sender.waitForExit(senderGraceMs);
     const bool intact = QFileInfo(kept).size() == bytes && Pattern::fileMatches(kept, bytes);
     const bool ok = inTime && receiver.exitCode() == 0 && intact && line.firstFromBNs() > 0;
@@ -137,7 +137,7 @@ double runOnce(const Setup& setup, const Case& c, bool program)
                      intact ? "" : ", not intact");
         return NAN;
     }
-    return (endNs - line.firstFromBNs()) / 1e9;
+    return (line.lastFromBNs() - line.firstFromBNs()) / 1e9;
 }
 
 QString rateText(const std::vector<double>& seconds, std::int64_t bytes)
@@ -199,9 +199,10 @@ const char* protocolMethod()
     return "two raw pseudo-terminals joined by a relay thread of the bench, each way unpaced or "
            "paced to 11,520 B/s in 1 ms steps; the sender starts first and holds its end "
            "300 ms before the receiver starts; time runs from the receiver's first byte on the "
-           "line (its call, NAK or 'C') to the receiver's exit, and the file it kept is checked "
-           "byte for byte; the program's runs and lrzsz's alternate; kB/s = 1000 bytes/s of the "
-           "file; ratio = lrzsz's median time / the program's";
+           "line (its call, NAK or 'C') to its last (the ACK of the end: the file is then "
+           "complete), and the file it kept is checked byte for byte once it exited; the "
+           "program's runs and lrzsz's alternate; kB/s = 1000 bytes/s of the file; ratio = "
+           "lrzsz's median time / the program's, judged as printed, to two decimals";
 }
 
 void measureProtocols(const Setup& setup, Report* report)
