@@ -338,12 +338,16 @@ void Form1::sendFile(const QString& path)
     case FileSender::Start::Started:
         break;
     }
+    showSendStarted(path, m_sender.length(), m_sender.report());
+    onSendProgress();
+}
+
+void Form1::showSendStarted(const QString& path, qint64 length, const TransferReport& report)
+{
     showSending(path);
-    const qint64 length = m_sender.length();
     m_ui.Label5->setText(tr("Sum:") + signReserving(length));
     setProgressRange(length);
-    onSendProgress();
-    m_feedback.started(m_sender.report());
+    m_feedback.started(report);
     m_ui.Command1->setEnabled(false);
     m_ui.Command2->show();
     m_ui.Frame1->setEnabled(false);
@@ -402,9 +406,13 @@ void Form1::setProgressRange(qint64 length)
 void Form1::onSendProgress()
 {
     // The bytes that have left the line, as the port tells them.
-    const qint64 sent = m_sender.report().count();
-    m_ui.Label4->setText(signReserving(sent));
-    m_ui.ProgressBar->setValue(static_cast<int>(sent >> m_progressShift));
+    showSendCount(m_sender.report().count());
+}
+
+void Form1::showSendCount(qint64 count)
+{
+    m_ui.Label4->setText(signReserving(count));
+    m_ui.ProgressBar->setValue(static_cast<int>(count >> m_progressShift));
 }
 
 void Form1::onSendEnded(const FileSender::Outcome& outcome)
@@ -571,25 +579,14 @@ void Form1::sendWithProtocol(const QString& path)
     case ModemSender::Start::Started:
         break;
     }
-    showSending(path);
-    const qint64 length = m_modemSender.length();
-    m_ui.Label5->setText(tr("Sum:") + signReserving(length));
-    setProgressRange(length);
+    showSendStarted(path, m_modemSender.length(), m_modemSender.report());
     onModemSendProgress();
-    m_feedback.started(m_modemSender.report());
-    m_ui.Command1->setEnabled(false);
-    m_ui.Command2->show();
-    m_ui.Frame1->setEnabled(false);
-    m_ui.Frame2->setEnabled(false);
-    m_ui.Command3->setEnabled(false);
 }
 
 void Form1::onModemSendProgress()
 {
     // The file's bytes in blocks the receiver acknowledged.
-    const qint64 acknowledged = m_modemSender.report().count();
-    m_ui.Label4->setText(signReserving(acknowledged));
-    m_ui.ProgressBar->setValue(static_cast<int>(acknowledged >> m_progressShift));
+    showSendCount(m_modemSender.report().count());
 }
 
 void Form1::onModemSendEnded(const ModemSender::Outcome& outcome)

@@ -95,9 +95,12 @@ private:
     // The idle arrangement after a send, however it ended.
     void endSend();
     void onSendProgress();
+    void showSendCount(qint64 count);
     void onSendEnded(const FileSender::Outcome& outcome);
     // The same for XMODEM, XMODEM-1K and YMODEM, whose counts follow acknowledged blocks.
     void sendWithProtocol(const QString& path);
+    // The window during a send that has begun, raw or by a protocol.
+    void showSendStarted(const QString& path, qint64 length, const TransferReport& report);
     void onModemSendProgress();
     void onModemSendEnded(const ModemSender::Outcome& outcome);
     void receiveWithProtocol(const QString& path);
